@@ -1,0 +1,125 @@
+#include "actions.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "request.h"
+
+int g_control;
+
+// 1 when SERVICES_ALLOW_CONTROL is set, not empty and not exactly "0".
+static int control_switch(void) {
+    const char *v = getenv("SERVICES_ALLOW_CONTROL");
+    return v && *v && strcmp(v, "0") != 0;
+}
+
+int valid_unit(const char *s) {
+    size_t n = strlen(s);
+    if (n == 0 || n > 160) return 0;
+    for (const unsigned char *p = (const unsigned char *)s; *p; p++) {
+        unsigned char c = *p;
+        bool alnum = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+        if (!alnum && !strchr("-.:@\\_", c)) return 0;
+    }
+    return 1;
+}
+
+void emit_service(buf *b, const svc_record *r) {
+    buf_puts(b, "{\"name\":");
+    json_into(b, r->name);
+    buf_puts(b, ",\"description\":");
+    json_into(b, r->description);
+    buf_puts(b, ",\"active\":");
+    json_into(b, r->active);
+    buf_puts(b, ",\"sub\":");
+    json_into(b, r->sub);
+    buf_puts(b, ",\"enabled\":");
+    json_into(b, r->enabled);
+    buf_puts(b, ",\"pid\":");
+    buf_int(b, r->pid);
+    buf_puts(b, ",\"memory_bytes\":");
+    if (r->memory_bytes) buf_u64(b, r->memory_bytes);
+    else buf_puts(b, "null");
+    buf_puts(b, ",\"since\":");
+    json_into(b, r->since);
+    buf_puts(b, svc_failed(r) ? ",\"failed\":true}" : ",\"failed\":false}");
+}
+
+// The opening members shared by the list and show documents.
+static void document_start(buf *b) {
+    buf_puts(b, "{\"ok\":true,\"init_system\":");
+    json_into(b, init_name());
+    buf_puts(b, g_control ? ",\"control_enabled\":true" : ",\"control_enabled\":false");
+}
+
+// 1 when record r passes the list filter f.
+static int filter_passes(const char *f, const svc_record *r) {
+    if (strcmp(f, "failed") == 0) return svc_failed(r);
+    if (strcmp(f, "running") == 0) return svc_running(r);
+    if (strcmp(f, "inactive") == 0) return !svc_running(r) && !svc_failed(r);
+    return 1;
+}
+
+static void list_action(const request_params *p) {
+    int running = 0, failed = 0, inactive = 0, count = 0;
+    for (int i = 0; i < g_count; i++) {
+        if (svc_running(&g_svc[i])) running++;
+        else if (svc_failed(&g_svc[i])) failed++;
+        else inactive++;
+    }
+    buf services = {};
+    for (int i = 0; i < g_count; i++) {
+        if (!filter_passes(p->filter, &g_svc[i])) continue;
+        if (count++) buf_add(&services, ",", 1);
+        emit_service(&services, &g_svc[i]);
+    }
+    buf doc = {};
+    document_start(&doc);
+    buf_puts(&doc, ",\"count\":");
+    buf_int(&doc, count);
+    buf_puts(&doc, ",\"summary\":{\"running\":");
+    buf_int(&doc, running);
+    buf_puts(&doc, ",\"failed\":");
+    buf_int(&doc, failed);
+    buf_puts(&doc, ",\"inactive\":");
+    buf_int(&doc, inactive);
+    buf_puts(&doc, "},\"services\":[");
+    buf_add(&doc, services.data, services.len);
+    buf_puts(&doc, "]}\n");
+    buf_free(&services);
+    print_json_header();
+    buf_write(&doc);
+}
+
+static void show_action(const request_params *p) {
+    if (!p->unit[0]) return err_json(400, "Bad Request", "missing unit");
+    if (!valid_unit(p->unit)) return err_json(400, "Bad Request", "invalid unit");
+    const svc_record *found = nullptr;
+    for (int i = 0; i < g_count && !found; i++)
+        if (strcmp(g_svc[i].name, p->unit) == 0) found = &g_svc[i];
+    if (!found) return err_json(404, "Not Found", "service not found");
+    buf doc = {};
+    document_start(&doc);
+    buf_puts(&doc, ",\"service\":");
+    emit_service(&doc, found);
+    buf_puts(&doc, "}\n");
+    print_json_header();
+    buf_write(&doc);
+}
+
+int mode_json(const char *qs) {
+    request_params p = {};
+    get_query_val(qs, "action", p.action, sizeof p.action);
+    get_query_val(qs, "filter", p.filter, sizeof p.filter);
+    get_query_val(qs, "unit", p.unit, sizeof p.unit);
+    get_query_val(qs, "op", p.op, sizeof p.op);
+    if (!p.action[0]) str_copy(p.action, sizeof p.action, "list");
+    g_control = control_switch();
+    load_services();
+    svc_sort();
+    if (strcmp(p.action, "list") == 0) list_action(&p);
+    else if (strcmp(p.action, "show") == 0) show_action(&p);
+    else if (strcmp(p.action, "control") == 0) control_action(&p);
+    else err_json(400, "Bad Request", "unknown action");
+    return 0;
+}

@@ -1,0 +1,96 @@
+// The seam between the program and the operating system: the service manager
+// and the few process facilities that differ between Windows and elsewhere.
+// Everything here uses our own names and types; the backends translate.
+// Text crossing this seam is UTF-8.
+#ifndef PLUGIN_PLATFORM_H
+#define PLUGIN_PLATFORM_H
+
+#include <cstddef>
+#include <cstdint>
+
+// ---- service manager -------------------------------------------------------
+
+struct scm_manager;   // a connection to the service manager
+struct scm_service;   // one opened service
+struct scm_list;      // the result of one enumeration, owned by the backend
+struct scm_reader;    // per-thread state for reading configurations
+
+// What a connection is for: listing asks for enumeration rights, control
+// only for the right to connect.
+enum scm_purpose { SCM_FOR_LISTING, SCM_FOR_CONTROL };
+
+// Access asked when a service is opened for control: stop alone, start and
+// stop, or start, stop and status queries (for a restart that waits).
+enum scm_access { SCM_ACCESS_STOP, SCM_ACCESS_START_STOP, SCM_ACCESS_RESTART };
+
+// The manager's state numbers (1 stopped ... 7 paused), as the manager gives them.
+enum {
+    SCM_STATE_STOPPED = 1,
+    SCM_STATE_START_PENDING = 2,
+    SCM_STATE_STOP_PENDING = 3,
+    SCM_STATE_RUNNING = 4,
+    SCM_STATE_PAUSED = 7
+};
+
+// Outcome of a start or stop request.
+enum scm_result {
+    SCM_ACCEPTED,          // the manager accepted the request
+    SCM_ALREADY_RUNNING,   // start refused: the service is running
+    SCM_NOT_ACTIVE,        // stop refused: the service is not running
+    SCM_REFUSED            // refused for any other reason
+};
+
+// One enumerated service. name and display_name may be null when the
+// manager gives none.
+struct scm_entry {
+    const char *name;
+    const char *display_name;
+    uint32_t state;
+    uint32_t pid;
+};
+
+// Opens the local service manager; null when refused.
+scm_manager *scm_connect(scm_purpose purpose);
+// Closes a connection; null is ignored.
+void scm_disconnect(scm_manager *m);
+
+// Enumerates every Win32 service (own and shared process, any state) in the
+// manager's order. Null when nothing could be read. The entries stay valid
+// until scm_list_free. A null list counts 0 entries and is ignored by free.
+scm_list *scm_list_services(scm_manager *m);
+size_t scm_list_count(const scm_list *l);
+// Entry i, or null when i is out of range.
+const scm_entry *scm_list_at(const scm_list *l, size_t i);
+void scm_list_free(scm_list *l);
+
+// A reader owns the working buffer for configuration queries. One reader is
+// used by one thread at a time; several readers may share a manager.
+scm_reader *scm_reader_new(scm_manager *m);
+void scm_reader_free(scm_reader *r);
+// Reads the start type of the service named `name` (full name, UTF-8).
+// Returns 1 and sets *start_type, or 0 when it cannot be obtained.
+int scm_read_start_type(scm_reader *r, const char *name, uint32_t *start_type);
+
+// Opens a service for control; null when it cannot be opened for any reason.
+scm_service *scm_open_service(scm_manager *m, const char *name, scm_access access);
+void scm_close_service(scm_service *s);
+scm_result scm_start(scm_service *s);
+scm_result scm_stop(scm_service *s);
+// Reads the current state and the wait hint in milliseconds. Returns 0 when
+// the status cannot be read.
+int scm_query_status(scm_service *s, uint32_t *state, uint32_t *wait_hint_ms);
+// Waits, as the manager's clock sees it (the scripted backend only pretends).
+void scm_sleep_ms(uint32_t ms);
+
+// ---- process facilities ----------------------------------------------------
+
+// Makes standard output write bytes untranslated.
+void plat_stdout_binary(void);
+// Appends len bytes to the file at path (UTF-8), created when missing, as one
+// atomic append. Returns 1 when all bytes were written.
+int plat_append(const char *path, const char *data, size_t len);
+// Runs fn(ctx, w) for w = 0 .. workers-1, each on its own thread where
+// possible, and returns when all have finished.
+void plat_parallel(int workers, void (*fn)(void *ctx, int worker), void *ctx);
+
+#endif

@@ -1,0 +1,31 @@
+// Process facilities on POSIX systems.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <thread>
+#include <vector>
+
+#include "platform/platform.h"
+
+void plat_stdout_binary(void) {}
+
+int plat_append(const char *path, const char *data, size_t len) {
+    int fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) return 0;
+    ssize_t n = write(fd, data, len);
+    close(fd);
+    return n == (ssize_t)len;
+}
+
+void plat_parallel(int workers, void (*fn)(void *ctx, int worker), void *ctx) {
+    std::vector<std::thread> threads;
+    for (int w = 1; w < workers; w++) {
+        try {
+            threads.emplace_back(fn, ctx, w);
+        } catch (...) {
+            fn(ctx, w);
+        }
+    }
+    fn(ctx, 0);
+    for (std::thread &t : threads) t.join();
+}

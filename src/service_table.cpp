@@ -1,0 +1,138 @@
+#include "service_table.h"
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/platform.h"
+
+svc_record g_svc[SVC_MAX];
+int g_count;
+int g_init;
+
+const char *init_name(void) {
+    switch (g_init) {
+    case INIT_SYSTEMD: return "systemd";
+    case INIT_LAUNCHD: return "launchd";
+    case INIT_WINDOWS_SCM: return "windows-scm";
+    default: return "none";
+    }
+}
+
+int svc_running(const svc_record *r) {
+    return strcmp(r->active, "running") == 0 || strcmp(r->active, "active") == 0;
+}
+
+int svc_failed(const svc_record *r) {
+    return strcmp(r->active, "failed") == 0 || strcmp(r->sub, "failed") == 0;
+}
+
+int svc_cmp(const void *a, const void *b) {
+    const svc_record *ra = static_cast<const svc_record *>(a);
+    const svc_record *rb = static_cast<const svc_record *>(b);
+    int fa = svc_failed(ra), fb = svc_failed(rb);
+    if (fa != fb) return fb - fa;
+    int na = svc_running(ra), nb = svc_running(rb);
+    if (na != nb) return nb - na;
+    return strcmp(ra->name, rb->name);
+}
+
+void svc_sort(void) {
+    if (g_count > 1) qsort(g_svc, (size_t)g_count, sizeof g_svc[0], svc_cmp);
+}
+
+void str_copy(char *dst, size_t cap, const char *src) {
+    if (!src) {
+        dst[0] = '\0';
+        return;
+    }
+    size_t n = strlen(src);
+    if (n >= cap) n = cap - 1;
+    memcpy(dst, src, n);
+    dst[n] = '\0';
+}
+
+void str_copy_utf8(char *dst, size_t cap, const char *src) {
+    str_copy(dst, cap, src);
+    if (!src) return;
+    size_t n = strlen(dst);
+    if (src[n] == '\0') return;
+    // Cut before the lead byte when the byte after the cut continues its sequence.
+    size_t back = n;
+    while (back > 0 && n - back < 3 && ((unsigned char)src[back] & 0xC0) == 0x80) back--;
+    if (((unsigned char)src[n] & 0xC0) == 0x80 && ((unsigned char)src[back] & 0xC0) == 0xC0)
+        dst[back] = '\0';
+}
+
+const char *state_word(uint32_t state) {
+    switch (state) {
+    case 1: return "inactive";
+    case 2: return "starting";
+    case 3: return "stopping";
+    case 4: return "running";
+    case 7: return "paused";
+    default: return "unknown";
+    }
+}
+
+const char *start_type_word(uint32_t start_type) {
+    static const char *const words[] = {"boot", "system", "automatic", "manual", "disabled"};
+    return start_type < 5 ? words[start_type] : "-";
+}
+
+// Appends one enumerated entry to the table; enabled starts as "-".
+static void append_record(const scm_entry *e) {
+    svc_record *r = &g_svc[g_count++];
+    memset(r, 0, sizeof *r);
+    str_copy_utf8(r->name, sizeof r->name, e->name);
+    str_copy_utf8(r->description, sizeof r->description, e->display_name);
+    str_copy(r->active, sizeof r->active, state_word(e->state));
+    snprintf(r->sub, sizeof r->sub, "%lu", (unsigned long)e->state);
+    str_copy(r->enabled, sizeof r->enabled, "-");
+    r->pid = (int32_t)e->pid;
+    r->memory_bytes = 0;
+    str_copy(r->since, sizeof r->since, "-");
+}
+
+enum { START_TYPE_WORKERS = 4 };
+
+struct start_type_job {
+    scm_manager *manager;
+    const scm_list *list;
+    std::atomic<int> next;
+};
+
+// One worker: takes table indexes in turn and reads their start types. Entry
+// i of the list is record i of the table, since the load appends in order.
+static void read_start_types(void *ctx, int) {
+    start_type_job *job = static_cast<start_type_job *>(ctx);
+    scm_reader *reader = scm_reader_new(job->manager);
+    if (!reader) return;
+    for (int i = job->next++; i < g_count; i = job->next++) {
+        const scm_entry *e = scm_list_at(job->list, (size_t)i);
+        uint32_t type;
+        if (e && e->name && scm_read_start_type(reader, e->name, &type))
+            str_copy(g_svc[i].enabled, sizeof g_svc[i].enabled, start_type_word(type));
+    }
+    scm_reader_free(reader);
+}
+
+void load_services(void) {
+    g_count = 0;
+    g_init = INIT_WINDOWS_SCM;
+    scm_manager *m = scm_connect(SCM_FOR_LISTING);
+    if (!m) return;
+    scm_list *list = scm_list_services(m);
+    size_t total = scm_list_count(list);
+    for (size_t i = 0; i < total && g_count < SVC_MAX; i++) {
+        const scm_entry *e = scm_list_at(list, i);
+        if (!e) break;
+        append_record(e);
+    }
+    start_type_job job{m, list, {0}};
+    int workers = g_count < START_TYPE_WORKERS ? g_count : START_TYPE_WORKERS;
+    if (workers > 0) plat_parallel(workers, read_start_types, &job);
+    scm_list_free(list);
+    scm_disconnect(m);
+}
