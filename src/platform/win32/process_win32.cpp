@@ -1,0 +1,101 @@
+// The process facilities of the seam on Windows: output mode, atomic appends
+// and worker threads.
+#include "platform/platform.h"
+#include "win32_text.h"
+
+#include <windows.h>
+#include <fcntl.h>
+#include <io.h>
+
+#include <cstdio>
+#include <new>
+#include <string>
+#include <vector>
+
+void plat_stdout_binary(void)
+{
+    _setmode(_fileno(stdout), _O_BINARY);
+}
+
+// Append-only access makes the system place every write at the end of the
+// file, so concurrent writers never overwrite each other.
+int plat_append(const char *path, const char *data, size_t len)
+{
+    if (!path || (!data && len) || len > MAXDWORD)
+        return 0;
+    std::wstring wide;
+    try {
+        if (!utf8_to_wide(path, wide))
+            return 0;
+    } catch (const std::bad_alloc &) {
+        return 0;
+    }
+    HANDLE f = CreateFileW(wide.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                           nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (f == INVALID_HANDLE_VALUE)
+        return 0;
+    DWORD written = 0;
+    BOOL ok = WriteFile(f, data, static_cast<DWORD>(len), &written, nullptr);
+    CloseHandle(f);
+    return ok && written == len;
+}
+
+namespace {
+
+struct worker_call {
+    void (*fn)(void *ctx, int worker);
+    void *ctx;
+    int worker;
+};
+
+DWORD WINAPI worker_main(LPVOID arg)
+{
+    const worker_call *c = static_cast<const worker_call *>(arg);
+    c->fn(c->ctx, c->worker);
+    return 0;
+}
+
+// Waits for every thread, as many at a time as the system allows, and
+// closes their handles.
+void join_threads(std::vector<HANDLE> &threads)
+{
+    for (size_t at = 0; at < threads.size(); at += MAXIMUM_WAIT_OBJECTS) {
+        size_t n = threads.size() - at;
+        if (n > MAXIMUM_WAIT_OBJECTS)
+            n = MAXIMUM_WAIT_OBJECTS;
+        WaitForMultipleObjects(static_cast<DWORD>(n), &threads[at], TRUE, INFINITE);
+    }
+    for (HANDLE t : threads)
+        CloseHandle(t);
+}
+
+} // namespace
+
+// Workers whose thread cannot be created run on the calling thread, after
+// the others have been started.
+void plat_parallel(int workers, void (*fn)(void *ctx, int worker), void *ctx)
+{
+    if (!fn || workers <= 0)
+        return;
+    std::vector<worker_call> calls;
+    std::vector<HANDLE> threads;
+    try {
+        calls.resize(static_cast<size_t>(workers));
+        threads.reserve(calls.size());
+    } catch (const std::bad_alloc &) {
+        for (int w = 0; w < workers; ++w)
+            fn(ctx, w);
+        return;
+    }
+    int started = 0;
+    for (; started < workers; ++started) {
+        calls[started] = worker_call{fn, ctx, started};
+        HANDLE t = CreateThread(nullptr, 0, worker_main, &calls[started], 0, nullptr);
+        if (!t)
+            break;
+        threads.push_back(t);
+    }
+    for (int w = started; w < workers; ++w)
+        fn(ctx, w);
+    join_threads(threads);
+}

@@ -1,0 +1,336 @@
+// The service-manager seam over the Windows Service Control Manager, through
+// its wide-character interface. Text leaves this file as UTF-8.
+#include "platform/platform.h"
+#include "win32_text.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <new>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Owns one service-manager or service handle and closes it once.
+struct sc_owned {
+    SC_HANDLE h = nullptr;
+    explicit sc_owned(SC_HANDLE handle) : h(handle) {}
+    sc_owned(const sc_owned &) = delete;
+    sc_owned &operator=(const sc_owned &) = delete;
+    ~sc_owned()
+    {
+        if (h)
+            CloseServiceHandle(h);
+    }
+};
+
+// The manager answers at most this much per enumeration call, so a larger
+// buffer would only be wasted.
+const DWORD kEnumCallBytes = 256 * 1024;
+// Bounds the paging loop should the manager never report the end.
+const int kEnumMaxCalls = 4096;
+// The documented maximum size of one service configuration.
+const DWORD kConfigBytes = 8 * 1024;
+const size_t kNoText = static_cast<size_t>(-1);
+
+// One entry while the enumeration is being read: its texts are offsets into
+// the list's text store, which may still move.
+struct pending_entry {
+    size_t name;
+    size_t display_name;
+    uint32_t state;
+    uint32_t pid;
+};
+
+} // namespace
+
+struct scm_manager {
+    sc_owned handle;
+    explicit scm_manager(SC_HANDLE h) : handle(h) {}
+};
+
+struct scm_service {
+    sc_owned handle;
+    explicit scm_service(SC_HANDLE h) : handle(h) {}
+};
+
+struct scm_list {
+    std::string text;                   // every name, NUL-terminated, back to back
+    std::vector<pending_entry> pending;
+    std::vector<scm_entry> entries;     // filled once reading is done
+};
+
+struct scm_reader {
+    SC_HANDLE manager = nullptr;        // borrowed from the scm_manager
+    std::vector<unsigned char> config;  // reused for every query
+    std::wstring name;                  // reused for every name conversion
+};
+
+// Listing needs enumeration; opening services to read their configuration
+// needs only the connect right, which every successful open grants.
+scm_manager *scm_connect(scm_purpose purpose)
+{
+    DWORD access = purpose == SCM_FOR_LISTING ? SC_MANAGER_ENUMERATE_SERVICE : SC_MANAGER_CONNECT;
+    SC_HANDLE h = OpenSCManagerW(nullptr, nullptr, access);
+    if (!h)
+        return nullptr;
+    scm_manager *m = new (std::nothrow) scm_manager(h);
+    if (!m)
+        CloseServiceHandle(h);
+    return m;
+}
+
+void scm_disconnect(scm_manager *m)
+{
+    delete m;
+}
+
+// Stores the UTF-8 form of s in the list's text store; kNoText when s is
+// null or cannot be converted.
+static size_t store_text(scm_list *l, const wchar_t *s)
+{
+    size_t at = l->text.size();
+    return append_wide_as_utf8(s, l->text) ? at : kNoText;
+}
+
+// Takes the count entries an enumeration call stored at the start of data.
+static void take_entries(scm_list *l, const unsigned char *data, DWORD count)
+{
+    const auto *e = reinterpret_cast<const ENUM_SERVICE_STATUS_PROCESSW *>(data);
+    for (DWORD i = 0; i < count; ++i) {
+        pending_entry p;
+        p.name = store_text(l, e[i].lpServiceName);
+        p.display_name = store_text(l, e[i].lpDisplayName);
+        p.state = e[i].ServiceStatusProcess.dwCurrentState;
+        p.pid = e[i].ServiceStatusProcess.dwProcessId;
+        l->pending.push_back(p);
+    }
+}
+
+// Turns the pending offsets into the entries handed out, once the text
+// store no longer moves.
+static void finish_entries(scm_list *l)
+{
+    const char *base = l->text.data();
+    l->entries.reserve(l->pending.size());
+    for (const pending_entry &p : l->pending) {
+        scm_entry e;
+        e.name = p.name == kNoText ? nullptr : base + p.name;
+        e.display_name = p.display_name == kNoText ? nullptr : base + p.display_name;
+        e.state = p.state;
+        e.pid = p.pid;
+        l->entries.push_back(e);
+    }
+    l->pending.clear();
+}
+
+static BOOL enum_call(SC_HANDLE h, std::vector<unsigned char> &buf, DWORD *needed,
+                      DWORD *returned, DWORD *resume)
+{
+    *needed = 0;
+    *returned = 0;
+    return EnumServicesStatusExW(h, SC_ENUM_PROCESS_INFO, SERVICE_WIN32, SERVICE_STATE_ALL,
+                                 buf.empty() ? nullptr : buf.data(), static_cast<DWORD>(buf.size()),
+                                 needed, returned, resume, nullptr);
+}
+
+// Reads every entry: a probe for the size, then fetches that go on with the
+// resume handle for as long as the manager reports more data. False when the
+// probe fails or the first fetch reads nothing.
+static bool read_all_entries(SC_HANDLE h, scm_list *l)
+{
+    std::vector<unsigned char> buf;
+    DWORD needed = 0, returned = 0, resume = 0;
+    if (enum_call(h, buf, &needed, &returned, &resume))
+        return true;  // nothing to list
+    if (GetLastError() != ERROR_MORE_DATA || needed == 0)
+        return false;
+    buf.resize(std::min(needed, kEnumCallBytes));
+    resume = 0;
+    for (int call = 0; call < kEnumMaxCalls; ++call) {
+        BOOL done = enum_call(h, buf, &needed, &returned, &resume);
+        if (!done && GetLastError() != ERROR_MORE_DATA)
+            break;
+        take_entries(l, buf.data(), returned);
+        if (done)
+            return true;
+        if (returned == 0) {
+            if (needed <= buf.size())
+                break;
+            buf.resize(needed);  // a single entry larger than the buffer
+        }
+    }
+    return !l->pending.empty();
+}
+
+scm_list *scm_list_services(scm_manager *m)
+{
+    if (!m)
+        return nullptr;
+    scm_list *l = nullptr;
+    try {
+        l = new scm_list;
+        if (!read_all_entries(m->handle.h, l)) {
+            delete l;
+            return nullptr;
+        }
+        finish_entries(l);
+        return l;
+    } catch (const std::bad_alloc &) {
+        delete l;
+        return nullptr;
+    }
+}
+
+size_t scm_list_count(const scm_list *l)
+{
+    return l ? l->entries.size() : 0;
+}
+
+const scm_entry *scm_list_at(const scm_list *l, size_t i)
+{
+    if (!l || i >= l->entries.size())
+        return nullptr;
+    return &l->entries[i];
+}
+
+void scm_list_free(scm_list *l)
+{
+    delete l;
+}
+
+scm_reader *scm_reader_new(scm_manager *m)
+{
+    if (!m)
+        return nullptr;
+    scm_reader *r = nullptr;
+    try {
+        r = new scm_reader;
+        r->manager = m->handle.h;
+        r->config.resize(kConfigBytes);
+        return r;
+    } catch (const std::bad_alloc &) {
+        delete r;
+        return nullptr;
+    }
+}
+
+void scm_reader_free(scm_reader *r)
+{
+    delete r;
+}
+
+// Queries the configuration into the reader's buffer, growing it once if
+// the manager reports it too small.
+static int query_start_type(SC_HANDLE s, std::vector<unsigned char> &buf, uint32_t *start_type)
+{
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        DWORD needed = 0;
+        auto *cfg = reinterpret_cast<QUERY_SERVICE_CONFIGW *>(buf.data());
+        if (QueryServiceConfigW(s, cfg, static_cast<DWORD>(buf.size()), &needed)) {
+            *start_type = cfg->dwStartType;
+            return 1;
+        }
+        if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || needed <= buf.size())
+            return 0;
+        try {
+            buf.resize(needed);
+        } catch (const std::bad_alloc &) {
+            return 0;
+        }
+    }
+    return 0;
+}
+
+int scm_read_start_type(scm_reader *r, const char *name, uint32_t *start_type)
+{
+    if (!r || !name || !start_type)
+        return 0;
+    try {
+        if (!utf8_to_wide(name, r->name))
+            return 0;
+    } catch (const std::bad_alloc &) {
+        return 0;
+    }
+    sc_owned s(OpenServiceW(r->manager, r->name.c_str(), SERVICE_QUERY_CONFIG));
+    if (!s.h)
+        return 0;
+    return query_start_type(s.h, r->config, start_type);
+}
+
+static DWORD service_access(scm_access access)
+{
+    switch (access) {
+    case SCM_ACCESS_STOP:
+        return SERVICE_STOP;
+    case SCM_ACCESS_START_STOP:
+        return SERVICE_START | SERVICE_STOP;
+    case SCM_ACCESS_RESTART:
+        return SERVICE_START | SERVICE_STOP | SERVICE_QUERY_STATUS;
+    }
+    return SERVICE_STOP;
+}
+
+scm_service *scm_open_service(scm_manager *m, const char *name, scm_access access)
+{
+    if (!m || !name)
+        return nullptr;
+    try {
+        std::wstring wide;
+        if (!utf8_to_wide(name, wide))
+            return nullptr;
+        SC_HANDLE h = OpenServiceW(m->handle.h, wide.c_str(), service_access(access));
+        if (!h)
+            return nullptr;
+        scm_service *s = new (std::nothrow) scm_service(h);
+        if (!s)
+            CloseServiceHandle(h);
+        return s;
+    } catch (const std::bad_alloc &) {
+        return nullptr;
+    }
+}
+
+void scm_close_service(scm_service *s)
+{
+    delete s;
+}
+
+scm_result scm_start(scm_service *s)
+{
+    if (!s)
+        return SCM_REFUSED;
+    if (StartServiceW(s->handle.h, 0, nullptr))
+        return SCM_ACCEPTED;
+    return GetLastError() == ERROR_SERVICE_ALREADY_RUNNING ? SCM_ALREADY_RUNNING : SCM_REFUSED;
+}
+
+scm_result scm_stop(scm_service *s)
+{
+    if (!s)
+        return SCM_REFUSED;
+    SERVICE_STATUS status;
+    if (ControlService(s->handle.h, SERVICE_CONTROL_STOP, &status))
+        return SCM_ACCEPTED;
+    return GetLastError() == ERROR_SERVICE_NOT_ACTIVE ? SCM_NOT_ACTIVE : SCM_REFUSED;
+}
+
+int scm_query_status(scm_service *s, uint32_t *state, uint32_t *wait_hint_ms)
+{
+    if (!s || !state || !wait_hint_ms)
+        return 0;
+    SERVICE_STATUS_PROCESS status;
+    DWORD needed = 0;
+    if (!QueryServiceStatusEx(s->handle.h, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE *>(&status),
+                              sizeof status, &needed))
+        return 0;
+    *state = status.dwCurrentState;
+    *wait_hint_ms = status.dwWaitHint;
+    return 1;
+}
+
+void scm_sleep_ms(uint32_t ms)
+{
+    Sleep(ms);
+}
