@@ -1,0 +1,312 @@
+// The services page: loads the list from the JSON interface, draws chips and
+// table, filters, searches and sorts in the browser, and sends control
+// requests from the drawer. Runs once; leaves no global name behind.
+(function () {
+  'use strict';
+
+  var DATA = [];
+  var CTL = false;
+  var FILTER = '';
+  var SORT = 'failed';
+  var SEL = null;
+
+  var DASH = '\u2014';
+  var NOTE_ON = 'Control is enabled on this node (SERVICES_ALLOW_CONTROL=1). ' +
+    'Every action is sent as a separate argv element, never through a shell.';
+  var NOTE_OFF = 'Read-only: set SERVICES_ALLOW_CONTROL=1 in this node\'s plugin ' +
+    'environment to enable start, stop and restart.';
+
+  // A stored value, or '' when missing or when storage is refused.
+  function stored(key) {
+    try {
+      return window.localStorage.getItem(key) || '';
+    } catch (e) {
+      return '';
+    }
+  }
+
+  var params = new URLSearchParams(window.location.search);
+  var node = params.get('node') || '';
+  var sid = params.get('id') || '';
+  var HUB = params.get('plugin') || '';
+  var pwd = params.get('pwd') || '';
+  if (!pwd && node) pwd = stored('bot_pwd_' + node);
+  if (!pwd) pwd = stored('bot_active_pwd');
+
+  function $(id) {
+    return document.getElementById(id);
+  }
+
+  // Calls the JSON interface on this origin; resolves with the parsed body
+  // whatever the HTTP status, rejects on a network failure or a non-JSON body.
+  function api(action, extra, method) {
+    var enc = encodeURIComponent;
+    var url = HUB ? '/plugins?plugin=' + enc(HUB) : '/plugin_services';
+    url += '?action=' + enc(action);
+    if (extra) url += '&' + extra;
+    if (node) url += '&node=' + enc(node);
+    if (sid) url += '&id=' + enc(sid);
+    if (pwd) url += '&pwd=' + enc(pwd);
+    var headers = {};
+    if (pwd) headers['X-Bot-Password'] = pwd;
+    return fetch(url, { method: method || 'GET', headers: headers }).then(function (r) {
+      return r.json();
+    });
+  }
+
+  // Text made safe for markup and attribute values.
+  function esc(v) {
+    return String(v == null ? '' : v)
+      .replace(/&/g, '&amp;')
+      .replace(/</g, '&lt;')
+      .replace(/>/g, '&gt;')
+      .replace(/"/g, '&quot;')
+      .replace(/'/g, '&#39;');
+  }
+
+  // Memory size in binary units: 1536 -> "1.5 KiB"; none or 0 -> dash.
+  function bytes(n) {
+    if (n == null || !n) return DASH;
+    var units = ['B', 'KiB', 'MiB', 'GiB', 'TiB'];
+    var v = Number(n);
+    var i = 0;
+    while (v >= 1024 && i < units.length - 1) {
+      v /= 1024;
+      i++;
+    }
+    var r = v >= 100 ? Math.round(v) : Math.round(v * 10) / 10;
+    return String(r) + ' ' + units[i];
+  }
+
+  // The page's state class of a service: fail, run, warn or off.
+  function stateCls(s) {
+    if (s.failed || s.active === 'failed') return 'fail';
+    if (s.active === 'running' || s.active === 'active' || s.sub === 'running') return 'run';
+    if (s.active === 'paused' || s.active === 'starting' || s.active === 'stopping') return 'warn';
+    return 'off';
+  }
+
+  function stateLabel(s) {
+    var c = stateCls(s);
+    if (c === 'run') return 'running';
+    if (c === 'fail') return 'failed';
+    if (c === 'warn') return s.active;
+    return s.active ? s.active : 'inactive';
+  }
+
+  function byName(a, b) {
+    var x = String(a.name), y = String(b.name);
+    return x < y ? -1 : x > y ? 1 : 0;
+  }
+
+  // The services to draw: filter, search text, then the chosen order.
+  function visible() {
+    var want = { running: 'run', failed: 'fail', inactive: 'off' }[FILTER];
+    var q = $('q').value.toLowerCase();
+    var list = DATA.filter(function (s) {
+      if (want && stateCls(s) !== want) return false;
+      if (!q) return true;
+      var hay = String(s.name == null ? '' : s.name) + ' ' + String(s.description == null ? '' : s.description);
+      return hay.toLowerCase().indexOf(q) !== -1;
+    });
+    if (SORT === 'name') list.sort(byName);
+    if (SORT === 'state') {
+      list.sort(function (a, b) {
+        var x = stateCls(a), y = stateCls(b);
+        return x < y ? -1 : x > y ? 1 : byName(a, b);
+      });
+    }
+    return list;
+  }
+
+  function rowHtml(s) {
+    var c = stateCls(s);
+    var name = esc(s.name);
+    var h = '<tr class="row' + (SEL === s.name ? ' sel' : '') + '" data-n="' + name + '">';
+    h += '<td><div class="name" title="' + name + '">' + name + '</div>';
+    if (s.description) {
+      var d = esc(s.description);
+      h += '<div class="desc" title="' + d + '">' + d + '</div>';
+    }
+    h += '</td><td><span class="tag t-' + c + '"><span class="dot d-' + c + '"></span>' + esc(stateLabel(s)) + '</span></td>';
+    h += '<td class="mo h-opt">' + esc(s.enabled || '-') + '</td>';
+    h += '<td class="mo h-opt">' + (s.pid > 0 ? esc(s.pid) : DASH) + '</td>';
+    h += '<td class="mo h-opt">' + esc(bytes(s.memory_bytes)) + '</td>';
+    h += '<td class="mo h-since">' + esc(s.since || DASH) + '</td></tr>';
+    return h;
+  }
+
+  function onRowClick() {
+    open(this.getAttribute('data-n'));
+  }
+
+  // Redraws the table body and the empty-state box.
+  function render() {
+    var list = visible();
+    var body = $('rows');
+    body.innerHTML = list.map(rowHtml).join('');
+    $('empty').className = list.length ? 'empty hide' : 'empty';
+    var rows = body.children;
+    for (var i = 0; i < rows.length; i++) rows[i].addEventListener('click', onRowClick);
+  }
+
+  // Loads the list; rejects with the server's error text or the browser's error.
+  function load() {
+    return api('list', 'filter=all').then(function (d) {
+      if (!d || d.ok !== true) throw new Error(d && d.error ? String(d.error) : 'load failed');
+      DATA = Array.isArray(d.services) ? d.services : [];
+      CTL = !!d.control_enabled;
+      var sum = d.summary || {};
+      $('vAll').textContent = String(DATA.length);
+      $('vRun').textContent = String(sum.running || 0);
+      $('vFail').textContent = String(sum.failed || 0);
+      $('vOff').textContent = String(sum.inactive || 0);
+      $('initPill').textContent = 'init: ' + (d.init_system || 'unknown') +
+        (CTL ? ' \u00b7 control on' : ' \u00b7 read-only');
+      render();
+    });
+  }
+
+  function find(name) {
+    for (var i = 0; i < DATA.length; i++) if (DATA[i].name === name) return DATA[i];
+    return null;
+  }
+
+  function fillDetails(s) {
+    $('dState').textContent = stateLabel(s);
+    $('dSub').textContent = s.sub || DASH;
+    $('dEnabled').textContent = s.enabled || '-';
+    $('dPid').textContent = s.pid > 0 ? String(s.pid) : DASH;
+    $('dMem').textContent = bytes(s.memory_bytes);
+    $('dSince').textContent = s.since || DASH;
+  }
+
+  // Shows the named service in the drawer.
+  function open(name) {
+    var s = find(name);
+    if (!s) return;
+    SEL = name;
+    $('dName').textContent = String(s.name);
+    $('dDesc').textContent = s.description ? String(s.description) : '';
+    fillDetails(s);
+    var out = $('dOut');
+    out.className = 'out hide';
+    out.textContent = '';
+    $('dCtl').className = CTL ? 'ctl' : 'ctl hide';
+    var note = $('dNote');
+    note.className = 'note';
+    note.textContent = CTL ? NOTE_ON : NOTE_OFF;
+    var drawer = $('drawer');
+    drawer.className = 'drawer open';
+    drawer.setAttribute('aria-hidden', 'false');
+    $('scrim').className = 'scrim open';
+    render();
+  }
+
+  function close() {
+    SEL = null;
+    var drawer = $('drawer');
+    drawer.className = 'drawer';
+    drawer.setAttribute('aria-hidden', 'true');
+    $('scrim').className = 'scrim';
+    render();
+  }
+
+  // Refreshes the drawer's details from a newer service object.
+  function show(s) {
+    fillDetails(s);
+    render();
+  }
+
+  // Asks, sends one control request for the selected service, reports the
+  // outcome and reloads the list 700 ms after a success.
+  function control(op) {
+    if (SEL == null) return;
+    var label = op;
+    var name = SEL;
+    var question = label + ' ' + name + '?\n\nThis runs ' + label + ' on the node\'s service manager.';
+    if (!window.confirm(question)) return;
+    var out = $('dOut');
+    out.className = 'out';
+    out.textContent = 'Sending ' + label + ' ' + name + ' ...';
+    var extra = 'unit=' + encodeURIComponent(name) + '&op=' + encodeURIComponent(op);
+    api('control', extra, 'POST').then(function (d) {
+      if (d && d.ok === true) {
+        out.className = 'out ok';
+        out.textContent = label + ' requested for ' + name + '.';
+        window.setTimeout(reloadSelected, 700);
+        return;
+      }
+      out.className = 'out err';
+      out.textContent = d && d.error ? String(d.error) : 'HTTP error';
+    }, function (e) {
+      out.className = 'out err';
+      out.textContent = 'Request failed: ' + (e && e.message);
+    });
+  }
+
+  function reloadSelected() {
+    load().then(function () {
+      var s = SEL == null ? null : find(SEL);
+      if (s) show(s);
+    }, function () {});
+  }
+
+  function setFilter(f) {
+    FILTER = f;
+    $('cAll').className = 'chip' + (f === '' ? ' sel' : '');
+    $('cRun').className = 'chip' + (f === 'running' ? ' sel' : '') + ' ok';
+    $('cFail').className = 'chip' + (f === 'failed' ? ' sel' : '') + ' bad';
+    $('cOff').className = 'chip' + (f === 'inactive' ? ' sel' : '') + ' none';
+    render();
+  }
+
+  function on(id, type, fn) {
+    $(id).addEventListener(type, fn);
+  }
+
+  // The theme bridge runs after this script, so its functions are looked up
+  // once the document has been parsed.
+  function setupTheme() {
+    if (typeof window.zqApplyTheme !== 'function') {
+      $('btnTheme').className = 'icon-btn embed-hide hide';
+      return;
+    }
+    on('btnTheme', 'click', function () {
+      var dark = typeof window.zqTheme === 'function' && window.zqTheme() === 'dark';
+      window.zqApplyTheme(dark ? 'light' : 'dark');
+    });
+  }
+
+  on('cAll', 'click', function () { setFilter(''); });
+  on('cRun', 'click', function () { setFilter('running'); });
+  on('cFail', 'click', function () { setFilter('failed'); });
+  on('cOff', 'click', function () { setFilter('inactive'); });
+  on('q', 'input', render);
+  on('sort', 'change', function () {
+    SORT = $('sort').value;
+    render();
+  });
+  on('btnRefresh', 'click', function () { load().catch(function () {}); });
+  on('dClose', 'click', close);
+  on('scrim', 'click', close);
+  on('opStart', 'click', function () { control('start'); });
+  on('opStop', 'click', function () { control('stop'); });
+  on('opRestart', 'click', function () { control('restart'); });
+  document.addEventListener('keydown', function (e) {
+    if (e.key === 'Escape' && SEL != null) close();
+  });
+
+  if (document.readyState === 'loading') {
+    document.addEventListener('DOMContentLoaded', setupTheme);
+  } else {
+    window.setTimeout(setupTheme, 0);
+  }
+
+  setFilter('');
+  load().catch(function (e) {
+    var box = $('empty');
+    box.className = 'empty';
+    box.textContent = 'Could not load services: ' + (e && e.message);
+  });
+})();
