@@ -1,13 +1,15 @@
 // A scripted service manager for platforms without one. It reads the
 // services, and the outcome of every call, from the fixture file named by
-// SERVICES_FAKE_SCM; without it every connection is refused. Each run reads
+// SERVICES_FAKE_SCM; without it every connection is refused. Each connection reads
 // the fixture afresh, so the script is deterministic: nothing it does changes
 // what the next process sees.
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/platform.h"
@@ -27,10 +29,10 @@ struct scripted_service {
 };
 
 struct fixture {
-    bool loaded = false;
     bool refuse_all = false, refuse_control = false;
     std::string trace_path;
     std::vector<scripted_service> services;
+    std::unordered_map<std::string, size_t> by_name;  // first service of each name
 };
 
 fixture g_fixture;
@@ -58,7 +60,7 @@ static std::string unescape(const std::string &s) {
         char c = s[i];
         char n = i + 1 < s.size() ? s[i + 1] : '\0';
         if (c != '\\' || !n) { out += c; continue; }
-        if (n == 'x' && i + 3 < s.size() + 0 && isxdigit((unsigned char)s[i + 2]) && isxdigit((unsigned char)s[i + 3])) {
+        if (n == 'x' && i + 3 < s.size() && isxdigit((unsigned char)s[i + 2]) && isxdigit((unsigned char)s[i + 3])) {
             out += (char)strtol(s.substr(i + 2, 2).c_str(), nullptr, 16);
             i += 3;
             continue;
@@ -116,6 +118,7 @@ static void add_service(const std::vector<std::string> &f) {
     s.on_start = running ? SCM_ALREADY_RUNNING : SCM_ACCEPTED;
     s.on_stop = running ? SCM_ACCEPTED : SCM_NOT_ACTIVE;
     for (size_t i = 6; i < f.size(); i++) apply_option(s, f[i]);
+    if (s.has_name) g_fixture.by_name.emplace(s.name, g_fixture.services.size());
     g_fixture.services.push_back(s);
 }
 
@@ -129,9 +132,9 @@ static void parse_line(const std::string &line) {
     } else if (f[0] == "trace" && f.size() > 1) g_fixture.trace_path = f[1];
 }
 
-// Reads the fixture once per process. Returns false when there is none.
+// Reads the fixture afresh. Returns false when there is none.
 static bool load_fixture(void) {
-    if (g_fixture.loaded) return true;
+    g_fixture = fixture();
     const char *path = getenv("SERVICES_FAKE_SCM");
     FILE *f = path && *path ? fopen(path, "rb") : nullptr;
     if (!f) return false;
@@ -144,14 +147,12 @@ static bool load_fixture(void) {
     }
     parse_line(line);
     fclose(f);
-    g_fixture.loaded = true;
     return true;
 }
 
 static scripted_service *find_service(const char *name) {
-    for (scripted_service &s : g_fixture.services)
-        if (s.has_name && s.name == name) return &s;
-    return nullptr;
+    auto it = g_fixture.by_name.find(name);
+    return it == g_fixture.by_name.end() ? nullptr : &g_fixture.services[it->second];
 }
 
 scm_manager *scm_connect(scm_purpose purpose) {
@@ -224,7 +225,5 @@ int scm_query_status(scm_service *s, uint32_t *state, uint32_t *wait_hint_ms) {
 }
 
 void scm_sleep_ms(uint32_t ms) {
-    char extra[24];
-    snprintf(extra, sizeof extra, " %lu", (unsigned long)ms);
-    trace("sleep", "", extra);
+    trace("sleep", std::to_string(ms));
 }

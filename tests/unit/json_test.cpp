@@ -1,0 +1,102 @@
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+#include <string>
+
+#include "capture.h"
+#include "json_text.h"
+
+namespace {
+
+std::string literal(const std::string &s) {
+    buf b = {};
+    json_into(&b, s.c_str());
+    std::string out(b.data, b.len);
+    buf_free(&b);
+    return out;
+}
+
+TEST(JsonInto, EscapesExactlyTheBytesThatNeedIt) {
+    const struct {
+        std::string in, out;
+    } cases[] = {
+        {"", "\"\""},
+        {"plain", "\"plain\""},
+        {"q\"b\\t\tx\x01\xc3\xa9", "\"q\\\"b\\\\t\\tx\\u0001\xc3\xa9\""},
+        {"\x08\x0c", "\"\\u0008\\u000c\""},
+        {"\n\r\x1b\x1f", "\"\\n\\r\\u001b\\u001f\""},
+        {"a/b\x7f", "\"a/b\x7f\""},
+        {"Dienst f\xc3\xbcr \xe6\x9c\x8d", "\"Dienst f\xc3\xbcr \xe6\x9c\x8d\""},
+    };
+    for (const auto &c : cases) {
+        std::string got = literal(c.in);
+        EXPECT_EQ(got, c.out);
+        // Every control byte comes back as the same text through a real parser.
+        ASSERT_TRUE(nlohmann::json::accept(got)) << got;
+        EXPECT_EQ(nlohmann::json::parse(got).get<std::string>(), c.in);
+    }
+}
+
+TEST(JsonInto, BytesAbove0x7fPassUncheckedEvenWhenNotUtf8) {
+    EXPECT_EQ(literal("\xc3"), "\"\xc3\"");
+    EXPECT_EQ(literal("\xff\x80"), "\"\xff\x80\"");
+}
+
+TEST(JsonInto, NullGivesAnEmptyLiteral) {
+    buf b = {};
+    json_into(&b, nullptr);
+    EXPECT_EQ(std::string(b.data, b.len), "\"\"");
+    buf_free(&b);
+}
+
+TEST(BufAdd, GrowsByDoublingFrom4096) {
+    const struct {
+        size_t first, second, cap;
+    } cases[] = {{0, 0, 4096}, {4095, 0, 4096}, {4096, 0, 8192}, {4095, 1, 8192},
+                 {8191, 0, 8192}, {8192, 0, 16384}, {20000, 0, 32768}, {4000, 9000, 16384}};
+    for (const auto &c : cases) {
+        buf b = {};
+        std::string first(c.first, 'a'), second(c.second, 'b');
+        buf_add(&b, first.data(), first.size());
+        if (c.second) buf_add(&b, second.data(), second.size());
+        EXPECT_EQ(b.cap, c.cap) << c.first << "+" << c.second;
+        EXPECT_EQ(b.len, c.first + c.second);
+        EXPECT_EQ(b.data[b.len], '\0');
+        EXPECT_EQ(std::string(b.data, b.len), first + second);
+        buf_free(&b);
+    }
+}
+
+TEST(BufAdd, NullSourceChangesNothingAndBytesMayHoldNul) {
+    buf b = {};
+    buf_add(&b, nullptr, 10);
+    EXPECT_EQ(b.data, nullptr);
+    EXPECT_EQ(b.cap, 0u);
+    buf_puts(&b, nullptr);
+    EXPECT_EQ(b.data, nullptr);
+    buf_add(&b, "a\0b", 3);
+    EXPECT_EQ(std::string(b.data, b.len), std::string("a\0b", 3));
+    buf_free(&b);
+}
+
+TEST(Framing, ErrorResponseBytes) {
+    std::string out = capture_stdout([] { err_json(400, "Bad Request", "unknown action"); });
+    EXPECT_EQ(out,
+              "Status: 400 Bad Request\r\n"
+              "Content-Type: application/json; charset=utf-8\r\n"
+              "Cache-Control: no-store\r\n"
+              "X-Content-Type-Options: nosniff\r\n"
+              "\r\n"
+              "{\"ok\":false,\"error\":\"unknown action\"}\n");
+    EXPECT_EQ(out.size(), 170u);
+    auto doc = nlohmann::json::parse(out.substr(out.find("\r\n\r\n") + 4));
+    EXPECT_EQ(doc["ok"], false);
+}
+
+TEST(Framing, HeaderBlockIs107Bytes) {
+    std::string out = capture_stdout([] { print_json_header(); });
+    EXPECT_EQ(out.size(), 107u);
+    EXPECT_EQ(out.substr(out.size() - 4), "\r\n\r\n");
+}
+
+}  // namespace

@@ -1,0 +1,190 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "run_cgi.h"
+#include "service_table.h"
+
+namespace {
+
+svc_record make(const char *name, const char *active, const char *sub = "") {
+    svc_record r = {};
+    str_copy(r.name, sizeof r.name, name);
+    str_copy(r.active, sizeof r.active, active);
+    str_copy(r.sub, sizeof r.sub, sub);
+    return r;
+}
+
+std::vector<std::string> sorted_names(const std::vector<svc_record> &records) {
+    g_count = (int)records.size();
+    for (size_t i = 0; i < records.size(); i++) g_svc[i] = records[i];
+    svc_sort();
+    std::vector<std::string> names;
+    for (int i = 0; i < g_count; i++) names.push_back(g_svc[i].name);
+    return names;
+}
+
+TEST(Classification, RunningAndFailedWords) {
+    const struct {
+        const char *active, *sub;
+        int running, failed;
+    } cases[] = {{"running", "4", 1, 0},  {"active", "", 1, 0},   {"Running", "", 0, 0},
+                 {"running ", "", 0, 0}, {"failed", "", 0, 1},   {"running", "failed", 1, 1},
+                 {"inactive", "failed", 0, 1}, {"inactive", "1", 0, 0}, {"", "", 0, 0}};
+    for (const auto &c : cases) {
+        svc_record r = make("x", c.active, c.sub);
+        EXPECT_EQ(svc_running(&r), c.running) << c.active << "/" << c.sub;
+        EXPECT_EQ(svc_failed(&r), c.failed) << c.active << "/" << c.sub;
+    }
+}
+
+TEST(Sort, FailedThenRunningThenByteOrderOfNames) {
+    EXPECT_EQ(sorted_names({make("alpha", "inactive"), make("beta", "running"), make("gamma", "failed")}),
+              (std::vector<std::string>{"gamma", "beta", "alpha"}));
+    EXPECT_EQ(sorted_names({make("alpha", "inactive"), make("Zeta", "inactive")}),
+              (std::vector<std::string>{"Zeta", "alpha"}));
+    EXPECT_EQ(sorted_names({make("b", "running"), make("a", "inactive"), make("c", "running", "failed"),
+                            make("\xc3\xa9", "paused"), make("B", "running")}),
+              (std::vector<std::string>{"c", "B", "b", "a", "\xc3\xa9"}));
+    EXPECT_EQ(sorted_names({make("only", "paused")}), (std::vector<std::string>{"only"}));
+}
+
+TEST(InitName, NamesEachKind) {
+    const struct {
+        int kind;
+        const char *name;
+    } cases[] = {{0, "none"}, {1, "systemd"}, {2, "launchd"}, {3, "windows-scm"}, {5, "none"}, {-1, "none"}};
+    for (const auto &c : cases) {
+        g_init = c.kind;
+        EXPECT_STREQ(init_name(), c.name);
+    }
+}
+
+TEST(StrCopy, CutsAtCapacityLessOne) {
+    char dst[32];
+    str_copy(dst, sizeof dst, std::string(31, 'a').c_str());
+    EXPECT_EQ(std::string(dst), std::string(31, 'a'));
+    str_copy(dst, sizeof dst, std::string(32, 'b').c_str());
+    EXPECT_EQ(std::string(dst), std::string(31, 'b'));
+    str_copy(dst, sizeof dst, nullptr);
+    EXPECT_STREQ(dst, "");
+}
+
+TEST(StrCopyUtf8, NeverSplitsASequence) {
+    // Capacity 8 keeps at most 7 bytes; each source puts a sequence across the cut.
+    const struct {
+        std::string src, kept;
+    } cases[] = {
+        {"abcdef\xc3\xa9", "abcdef"},                // 2-byte sequence at 6..7
+        {"abcde\xe6\x9c\x8d", "abcde"},              // 3-byte at 5..7
+        {"abcd\xf0\x9f\x98\x80", "abcd"},            // 4-byte at 4..7
+        {"abcdefg\xc3\xa9", "abcdefg"},              // sequence starts at the cut
+        {"abc\xe6\x9c\x8d" "d", "abc\xe6\x9c\x8d" "d"},  // fits exactly
+        {"abcdefgh", "abcdefg"},
+        {"abcdef\x80\x80\x80", "abcdef\x80"},        // stray continuation bytes: byte cut
+    };
+    for (const auto &c : cases) {
+        char dst[8];
+        str_copy_utf8(dst, sizeof dst, c.src.c_str());
+        EXPECT_EQ(std::string(dst), c.kept);
+    }
+}
+
+TEST(Words, StatesAndStartTypes) {
+    const char *const states[] = {"unknown", "inactive", "starting", "stopping", "running",
+                                  "unknown", "unknown", "paused",   "unknown"};
+    for (uint32_t s = 0; s < 9; s++) EXPECT_STREQ(state_word(s), states[s]) << s;
+    EXPECT_STREQ(state_word(0xffffffffu), "unknown");
+    const char *const starts[] = {"boot", "system", "automatic", "manual", "disabled", "-"};
+    for (uint32_t t = 0; t < 6; t++) EXPECT_STREQ(start_type_word(t), starts[t]) << t;
+    EXPECT_STREQ(start_type_word(0xffffffffu), "-");
+}
+
+// Loads the table from a fixture given as text.
+void load_fixture(const std::string &text) {
+    temp_file f(text);
+    setenv("SERVICES_FAKE_SCM", f.path.c_str(), 1);
+    load_services();
+    unsetenv("SERVICES_FAKE_SCM");
+}
+
+TEST(Load, MapsEveryEntryField) {
+    load_fixture(fixture_service("Spooler", "Print Spooler", 4, 1234, "2") +
+                 fixture_service("Paused", "(null)", 7, 0, "9") +
+                 fixture_service("(null)", "No name", 6, 0, "unreadable") +
+                 fixture_service("Closed", "", 1, 0, "closed") +
+                 fixture_service("Boot", "b", 2, 7, "0") + fixture_service("Sys", "s", 3, 8, "1") +
+                 fixture_service("Off", "o", 1, 0, "4") + fixture_service("Odd", "o", 12, 0, "3"));
+    ASSERT_EQ(g_count, 8);
+    EXPECT_EQ(g_init, 3);
+    const struct {
+        const char *name, *description, *active, *sub, *enabled;
+        int pid;
+    } want[] = {{"Spooler", "Print Spooler", "running", "4", "automatic", 1234},
+                {"Paused", "", "paused", "7", "-", 0},
+                {"", "No name", "unknown", "6", "-", 0},
+                {"Closed", "", "inactive", "1", "-", 0},
+                {"Boot", "b", "starting", "2", "boot", 7},
+                {"Sys", "s", "stopping", "3", "system", 8},
+                {"Off", "o", "inactive", "1", "disabled", 0},
+                {"Odd", "o", "unknown", "12", "manual", 0}};
+    for (int i = 0; i < 8; i++) {
+        const svc_record &r = g_svc[i];
+        SCOPED_TRACE(want[i].name);
+        EXPECT_STREQ(r.name, want[i].name);
+        EXPECT_STREQ(r.description, want[i].description);
+        EXPECT_STREQ(r.active, want[i].active);
+        EXPECT_STREQ(r.sub, want[i].sub);
+        EXPECT_STREQ(r.enabled, want[i].enabled);
+        EXPECT_EQ(r.pid, want[i].pid);
+        EXPECT_EQ(r.memory_bytes, 0u);
+        EXPECT_STREQ(r.since, "-");
+    }
+}
+
+TEST(Load, LongNamesAreCutButStillFoundByTheirFullName) {
+    std::string long_name(200, 'n');
+    load_fixture(fixture_service(long_name, std::string(300, 'd'), 1, 0, "4"));
+    ASSERT_EQ(g_count, 1);
+    EXPECT_EQ(std::string(g_svc[0].name), long_name.substr(0, 191));
+    EXPECT_EQ(strlen(g_svc[0].description), 191u);
+    EXPECT_STREQ(g_svc[0].enabled, "disabled");
+}
+
+TEST(Load, StopsAt2048InTheManagersOrderAndReadsEveryStartType) {
+    std::string text;
+    for (int i = 0; i < 2050; i++) {
+        char name[16];
+        snprintf(name, sizeof name, "svc%04d", 2049 - i);
+        text += fixture_service(name, "d", i % 3 ? 1 : 4, i, std::to_string(i % 5));
+    }
+    load_fixture(text);
+    ASSERT_EQ(g_count, 2048);
+    // The first 2048 entries in the manager's order, each with its own start type.
+    for (int i = 0; i < 2048; i++) {
+        char name[16];
+        snprintf(name, sizeof name, "svc%04d", 2049 - i);
+        ASSERT_STREQ(g_svc[i].name, name);
+        ASSERT_STREQ(g_svc[i].enabled, start_type_word((uint32_t)(i % 5)));
+        ASSERT_EQ(g_svc[i].pid, i);
+    }
+}
+
+TEST(Load, RefusedOrMissingManagerGivesAnEmptyTable) {
+    for (const std::string &text : {std::string("manager\trefuse\n") + fixture_service("a", "b", 4, 1, "2"),
+                                    std::string("# nothing\n")}) {
+        g_count = 5;
+        g_init = 0;
+        load_fixture(text);
+        EXPECT_EQ(g_count, 0);
+        EXPECT_EQ(g_init, 3);
+    }
+    g_count = 5;
+    load_services();  // no fixture named at all
+    EXPECT_EQ(g_count, 0);
+    EXPECT_STREQ(init_name(), "windows-scm");
+}
+
+}  // namespace
