@@ -1,0 +1,173 @@
+// Shared test harness: the page exactly as the program prints it, served to
+// Debian's chromium through request routing, with canned JSON answers, and a
+// record of every console error, page error and security-policy violation.
+import { execFileSync } from 'node:child_process';
+import { existsSync } from 'node:fs';
+import path from 'node:path';
+import { fileURLToPath } from 'node:url';
+import { chromium } from 'playwright-core';
+
+const here = path.dirname(fileURLToPath(import.meta.url));
+
+export const ORIGIN = 'http://node.test';
+export const CHROMIUM = process.env.CHROMIUM || '/usr/bin/chromium';
+export const CHROMIUM_ARGS = [
+  '--headless', '--no-sandbox', '--disable-gpu', '--disable-background-networking',
+  '--disable-component-update', '--disable-sync', '--no-first-run',
+];
+export const DASH = '\u2014';
+
+// The program under test: PLUGIN_SERVICES_BIN, else the native build.
+export function binaryPath() {
+  return process.env.PLUGIN_SERVICES_BIN || path.resolve(here, '../../../build/native/plugin_services');
+}
+
+// Runs the program with exactly the given environment; returns its stdout.
+export function runProgram(env = {}, args = []) {
+  return execFileSync(binaryPath(), args, { env, maxBuffer: 1 << 24 });
+}
+
+// Splits a CGI response at its first empty line into header lines and body.
+export function splitResponse(out) {
+  const end = out.indexOf('\r\n\r\n');
+  if (end < 0) throw new Error('no header block in the response');
+  const head = out.subarray(0, end).toString('latin1');
+  const headers = {};
+  for (const line of head.split('\r\n')) {
+    const colon = line.indexOf(':');
+    headers[line.slice(0, colon)] = line.slice(colon + 1).trim();
+  }
+  return { headerBytes: end + 4, lines: head.split('\r\n'), headers, body: out.subarray(end + 4) };
+}
+
+let pageCache = null;
+// The page response of a request without any environment.
+export function pageResponse() {
+  if (!pageCache) pageCache = splitResponse(runProgram({}));
+  return pageCache;
+}
+
+export function haveBrowser() {
+  return existsSync(CHROMIUM) && existsSync(binaryPath());
+}
+
+export function launch() {
+  return chromium.launch({ executablePath: CHROMIUM, args: CHROMIUM_ARGS, headless: true });
+}
+
+// One service object as the list action writes it; fields may be overridden.
+export function svc(name, fields = {}) {
+  return {
+    name, description: '', active: 'inactive', sub: '1', enabled: 'manual',
+    pid: 0, memory_bytes: null, since: '-', failed: false, ...fields,
+  };
+}
+
+// A list document over the given services, with the server's summary.
+export function listDoc(services, { control = false, init = 'windows-scm' } = {}) {
+  const summary = { running: 0, failed: 0, inactive: 0 };
+  for (const s of services) {
+    if (s.active === 'running' || s.active === 'active') summary.running++;
+    else if (s.active === 'failed' || s.sub === 'failed') summary.failed++;
+    else summary.inactive++;
+  }
+  return { ok: true, init_system: init, control_enabled: control, count: services.length, summary, services };
+}
+
+const REPORT_VIOLATIONS = `document.addEventListener('securitypolicyviolation', function (e) {
+  console.error('securitypolicyviolation ' + e.violatedDirective + ' ' + e.blockedURI);
+});`;
+
+function answer(route, reply) {
+  if (reply && reply.abort) return route.abort(reply.abort);
+  const status = (reply && reply.status) || 200;
+  let body = reply && 'body' in reply ? reply.body : reply;
+  if (typeof body !== 'string') body = JSON.stringify(body) + '\n';
+  return route.fulfill({ status, contentType: 'application/json; charset=utf-8', body });
+}
+
+function actionOf(url) {
+  const m = /[?&]action=([^&]*)/.exec(url);
+  return m ? decodeURIComponent(m[1]) : '';
+}
+
+function isApiCall(u) {
+  if (u.pathname === '/plugins') return true;
+  return u.pathname === '/plugin_services' && (u.search.includes('action=') || u.search.includes('format=json'));
+}
+
+// Opens a page in a fresh context. Options:
+//   path     address on ORIGIN (default "/plugin_services")
+//   list     reply to list calls: a document, {status, body}, {abort}, or a function(call)
+//   control  reply to control calls, the same forms
+//   storage  local storage entries of ORIGIN before the page loads
+//   pages    extra documents by full URL (a host page for frames)
+//   allow    regular expressions of console errors the test expects
+//   context  extra options for browser.newContext
+// Returns { page, context, calls, problems, finish }.
+export async function openPage(browser, opts = {}) {
+  const storage = Object.entries(opts.storage || {}).map(([name, value]) => ({ name, value }));
+  const context = await browser.newContext({
+    viewport: { width: 1280, height: 800 },
+    storageState: { cookies: [], origins: storage.length ? [{ origin: ORIGIN, localStorage: storage }] : [] },
+    ...(opts.context || {}),
+  });
+  const calls = [];
+  const problems = [];
+  const allow = opts.allow || [];
+  await context.addInitScript(REPORT_VIOLATIONS);
+  for (const script of opts.initScripts || []) await context.addInitScript(script);
+  await context.route('**/*', async route => {
+    const req = route.request();
+    const url = req.url();
+    if (opts.pages && opts.pages[url]) {
+      return route.fulfill({ status: 200, contentType: 'text/html', body: opts.pages[url] });
+    }
+    const u = new URL(url);
+    if (u.origin !== ORIGIN) return route.abort('blockedbyclient');
+    if (isApiCall(u)) {
+      const call = { url, path: url.slice(ORIGIN.length), method: req.method(), headers: req.headers(), action: actionOf(url), at: Date.now() };
+      calls.push(call);
+      let reply = call.action === 'control' ? opts.control : opts.list;
+      if (reply === undefined) reply = call.action === 'control' ? { ok: true } : listDoc([]);
+      if (typeof reply === 'function') reply = await reply(call);
+      return answer(route, reply);
+    }
+    if (u.pathname === '/plugin_services' && req.method() === 'GET') {
+      const resp = pageResponse();
+      return route.fulfill({ status: 200, headers: resp.headers, body: resp.body });
+    }
+    return route.fulfill({ status: 404, contentType: 'text/plain', body: 'not found' });
+  });
+
+  const tab = await context.newPage();
+  tab.on('console', m => {
+    if (m.type() !== 'error') return;
+    const text = m.text();
+    if (!text.startsWith('securitypolicyviolation') && allow.some(re => re.test(text))) return;
+    problems.push('console: ' + text);
+  });
+  tab.on('pageerror', e => problems.push('pageerror: ' + e.message));
+  if (opts.path !== null) await tab.goto(ORIGIN + (opts.path || '/plugin_services'));
+
+  async function finish() {
+    await tab.evaluate(() => new Promise(r => setTimeout(r, 0))).catch(() => {});
+    await context.close();
+    if (problems.length) throw new Error('browser problems:\n' + problems.join('\n'));
+  }
+  return { page: tab, context, calls, problems, finish };
+}
+
+// Waits until the first list has been drawn (the init pill is filled).
+export function loaded(page) {
+  return page.waitForFunction(() => document.getElementById('initPill').textContent !== 'init: \u2014');
+}
+
+// Texts of the table's cells, one array per row, in table order.
+export function tableTexts(page) {
+  return page.$$eval('#rows tr', rows => rows.map(r => Array.from(r.cells, c => c.textContent)));
+}
+
+export function rowNames(page) {
+  return page.$$eval('#rows tr', rows => rows.map(r => r.getAttribute('data-n')));
+}
