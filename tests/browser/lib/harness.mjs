@@ -109,6 +109,7 @@ export async function openPage(browser, opts = {}) {
   const storage = Object.entries(opts.storage || {}).map(([name, value]) => ({ name, value }));
   const context = await browser.newContext({
     viewport: { width: 1280, height: 800 },
+    colorScheme: 'dark',
     storageState: { cookies: [], origins: storage.length ? [{ origin: ORIGIN, localStorage: storage }] : [] },
     ...(opts.context || {}),
   });
@@ -137,6 +138,7 @@ export async function openPage(browser, opts = {}) {
       const resp = pageResponse();
       return route.fulfill({ status: 200, headers: resp.headers, body: resp.body });
     }
+    if (u.pathname === '/blank') return route.fulfill({ status: 200, contentType: 'text/html', body: '<!doctype html><title>blank</title>' });
     return route.fulfill({ status: 404, contentType: 'text/plain', body: 'not found' });
   });
 
