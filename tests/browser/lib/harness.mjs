@@ -104,6 +104,7 @@ function isApiCall(u) {
 //   pages    extra documents by full URL (a host page for frames)
 //   allow    regular expressions of console errors the test expects
 //   context  extra options for browser.newContext
+//   clock    install Playwright's fake clock before the page loads
 // Returns { page, context, calls, problems, finish }.
 export async function openPage(browser, opts = {}) {
   const storage = Object.entries(opts.storage || {}).map(([name, value]) => ({ name, value }));
@@ -142,6 +143,7 @@ export async function openPage(browser, opts = {}) {
     return route.fulfill({ status: 404, contentType: 'text/plain', body: 'not found' });
   });
 
+  if (opts.clock) await context.clock.install();
   const tab = await context.newPage();
   tab.on('console', m => {
     if (m.type() !== 'error') return;
@@ -153,7 +155,7 @@ export async function openPage(browser, opts = {}) {
   if (opts.path !== null) await tab.goto(ORIGIN + (opts.path || '/plugin_services'));
 
   async function finish() {
-    await tab.evaluate(() => new Promise(r => setTimeout(r, 0))).catch(() => {});
+    await tab.evaluate(() => 0).catch(() => {});
     await context.close();
     if (problems.length) throw new Error('browser problems:\n' + problems.join('\n'));
   }
