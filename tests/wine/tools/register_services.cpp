@@ -1,0 +1,128 @@
+// Registers services with the local service manager in one process, which
+// is far quicker than one "sc create" per service:
+//   register_services.exe LIST PROGRAM
+// LIST is a UTF-8 file of lines "NAME<TAB>DISPLAY<TAB>START<TAB>ARGUMENTS"
+// (START: demand, auto or disabled; lines starting with # are skipped). Each
+// service runs "PROGRAM" NAME ARGUMENTS. Prints how many were registered.
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct service_line {
+    std::wstring name, display, start, args;
+};
+
+std::wstring widen(const std::string &s)
+{
+    int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, s.data(), static_cast<int>(s.size()), nullptr, 0);
+    if (n <= 0)
+        return std::wstring();
+    std::wstring w(static_cast<size_t>(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, s.data(), static_cast<int>(s.size()), &w[0], n);
+    return w;
+}
+
+// Splits one line at its tabs into the four fields; false when malformed.
+bool parse_line(const std::string &line, service_line *out)
+{
+    std::vector<std::string> f(1);
+    for (char c : line) {
+        if (c == '\t')
+            f.emplace_back();
+        else if (c != '\r')
+            f.back() += c;
+    }
+    if (f.size() < 3 || f[0].empty())
+        return false;
+    f.resize(4);
+    out->name = widen(f[0]);
+    out->display = widen(f[1]);
+    out->start = widen(f[2]);
+    out->args = widen(f[3]);
+    return !out->name.empty();
+}
+
+// Adds the service of one line unless it is empty or a comment; false when
+// the line is malformed.
+bool take_line(const std::string &line, std::vector<service_line> *out)
+{
+    if (line.empty() || line[0] == '#')
+        return true;
+    service_line s;
+    if (!parse_line(line, &s))
+        return false;
+    out->push_back(s);
+    return true;
+}
+
+bool read_lines(const wchar_t *path, std::vector<service_line> *out)
+{
+    FILE *f = _wfopen(path, L"rb");
+    if (!f)
+        return false;
+    std::string line;
+    bool ok = true;
+    for (int c; ok && (c = fgetc(f)) != EOF;) {
+        if (c != '\n') {
+            line += static_cast<char>(c);
+            continue;
+        }
+        ok = take_line(line, out);
+        line.clear();
+    }
+    fclose(f);
+    return ok && take_line(line, out);
+}
+
+DWORD start_type(const std::wstring &word)
+{
+    if (word == L"auto")
+        return SERVICE_AUTO_START;
+    if (word == L"disabled")
+        return SERVICE_DISABLED;
+    return SERVICE_DEMAND_START;
+}
+
+bool register_one(SC_HANDLE scm, const std::wstring &program, const service_line &s)
+{
+    std::wstring command = L"\"" + program + L"\" " + s.name;
+    if (!s.args.empty())
+        command += L" " + s.args;
+    SC_HANDLE h = CreateServiceW(scm, s.name.c_str(), s.display.c_str(), SERVICE_QUERY_STATUS,
+                                 SERVICE_WIN32_OWN_PROCESS, start_type(s.start), SERVICE_ERROR_NORMAL,
+                                 command.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr);
+    if (!h)
+        return GetLastError() == ERROR_SERVICE_EXISTS;
+    CloseServiceHandle(h);
+    return true;
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t **argv)
+{
+    std::vector<service_line> lines;
+    if (argc != 3 || !read_lines(argv[1], &lines)) {
+        fprintf(stderr, "usage: register_services LIST PROGRAM (LIST unreadable or malformed)\n");
+        return 2;
+    }
+    SC_HANDLE scm = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CREATE_SERVICE);
+    if (!scm) {
+        fprintf(stderr, "register_services: cannot open the service manager (%lu)\n", GetLastError());
+        return 1;
+    }
+    size_t done = 0;
+    for (const service_line &s : lines) {
+        if (register_one(scm, argv[2], s))
+            ++done;
+        else
+            fprintf(stderr, "register_services: %ls failed (%lu)\n", s.name.c_str(), GetLastError());
+    }
+    CloseServiceHandle(scm);
+    printf("registered %zu of %zu services\n", done, lines.size());
+    return done == lines.size() ? 0 : 1;
+}
