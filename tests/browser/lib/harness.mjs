@@ -104,6 +104,7 @@ function isApiCall(u) {
 //   pages    extra documents by full URL (a host page for frames)
 //   allow    regular expressions of console errors the test expects
 //   context  extra options for browser.newContext
+//   live     no routing: the page talks to a real server
 //   clock    install Playwright's fake clock before the page loads
 // Returns { page, context, calls, problems, finish }.
 export async function openPage(browser, opts = {}) {
@@ -119,7 +120,7 @@ export async function openPage(browser, opts = {}) {
   const allow = opts.allow || [];
   await context.addInitScript(REPORT_VIOLATIONS);
   for (const script of opts.initScripts || []) await context.addInitScript(script);
-  await context.route('**/*', async route => {
+  if (!opts.live) await context.route('**/*', async route => {
     const req = route.request();
     const url = req.url();
     if (opts.pages && opts.pages[url]) {
