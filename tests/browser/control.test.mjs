@@ -136,7 +136,7 @@ test('refusals and failed calls show their text and reload nothing', { skip }, a
   }
 });
 
-test('a refusal in the light theme keeps the dark palette's red border tint', { skip }, async () => {
+test('a refusal in the light theme keeps the red border tint of the dark palette', { skip }, async () => {
   const s = await controlPage({ path: '/plugin_services?theme=light', control: { ok: false, error: 'nope' } });
   await s.page.click('#rows tr[data-n="Spooler"]');
   await s.page.click('#opStart');
