@@ -1,0 +1,46 @@
+// Takes the README screenshots: node screenshots.mjs PROGRAM OUTPUT_DIR
+// Both themes, at 1280 and 560 px, with the list and with the drawer open.
+import path from 'node:path';
+import { launch, openPage, loaded, listDoc, svc } from './lib/harness.mjs';
+
+const MiB = 1024 * 1024;
+const SERVICES = [
+  svc('PrintBridge', { active: 'failed', sub: 'failed', failed: true, enabled: 'automatic', description: 'Print bridge for the label printers' }),
+  svc('Dhcp', { active: 'running', sub: '4', enabled: 'automatic', pid: 1432, memory_bytes: 7.4 * MiB, description: 'DHCP Client' }),
+  svc('Dnscache', { active: 'running', sub: '4', enabled: 'automatic', pid: 1516, memory_bytes: 12.8 * MiB, description: 'DNS Client' }),
+  svc('EventLog', { active: 'running', sub: '4', enabled: 'automatic', pid: 1188, memory_bytes: 21 * MiB, description: 'Windows Event Log' }),
+  svc('Spooler', { active: 'running', sub: '4', enabled: 'automatic', pid: 2764, memory_bytes: 9.6 * MiB, description: 'Print Spooler' }),
+  svc('W32Time', { active: 'running', sub: '4', enabled: 'manual', pid: 3020, description: 'Windows Time' }),
+  svc('BITS', { active: 'inactive', sub: '1', enabled: 'manual', description: 'Background Intelligent Transfer Service' }),
+  svc('MSiSCSI', { active: 'inactive', sub: '1', enabled: 'disabled', description: 'Microsoft iSCSI Initiator Service' }),
+  svc('RemoteRegistry', { active: 'paused', sub: '7', enabled: 'disabled', description: 'Remote Registry' }),
+  svc('WSearch', { active: 'starting', sub: '2', enabled: 'automatic', description: 'Windows Search' }),
+  svc('wuauserv', { active: 'inactive', sub: '1', enabled: 'manual', description: 'Windows Update' }),
+];
+
+const [program, outDir] = process.argv.slice(2);
+if (!program || !outDir) {
+  console.error('usage: node screenshots.mjs PROGRAM OUTPUT_DIR');
+  process.exit(2);
+}
+process.env.PLUGIN_SERVICES_BIN = path.resolve(program);
+
+const browser = await launch();
+for (const theme of ['dark', 'light']) {
+  for (const width of [1280, 560]) {
+    const s = await openPage(browser, {
+      path: '/plugin_services?theme=' + theme,
+      list: listDoc(SERVICES, { control: true }),
+      context: { viewport: { width, height: width > 600 ? 760 : 980 }, reducedMotion: 'reduce', deviceScaleFactor: 1 },
+    });
+    await loaded(s.page);
+    const list = path.join(outDir, `services-${theme}-${width}.png`);
+    await s.page.screenshot({ path: list });
+    await s.page.click('#rows tr[data-n="Spooler"]');
+    const drawer = path.join(outDir, `drawer-${theme}-${width}.png`);
+    await s.page.screenshot({ path: drawer });
+    console.log(list + '\n' + drawer);
+    await s.finish();
+  }
+}
+await browser.close();
