@@ -27,11 +27,13 @@ endif()
 
 file(WRITE "${OUTPUT}.txt" "${text}")
 file(READ "${OUTPUT}.txt" hex HEX)
-string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${hex}")
-string(REGEX REPLACE "(0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,)" "\\1\n" bytes "${bytes}")
+# Character literals keep bytes above 0x7f free of narrowing conversions.
+string(REPEAT "[0-9a-f]" 32 sixteen_bytes)
+string(REGEX REPLACE "(${sixteen_bytes})" "\\1\n" hex "${hex}")
+string(REGEX REPLACE "([0-9a-f][0-9a-f])" "'\\\\x\\1'," bytes "${hex}")
 file(WRITE "${OUTPUT}.new"
   "// Generated from ${NAME}; edit the page sources instead.\n"
   "extern const char ${NAME}[];\n"
-  "const char ${NAME}[] = {\n${bytes}0x00};\n")
+  "const char ${NAME}[] = {\n${bytes}'\\0'};\n")
 file(COPY_FILE "${OUTPUT}.new" "${OUTPUT}" ONLY_IF_DIFFERENT)
 file(REMOVE "${OUTPUT}.new" "${OUTPUT}.txt")

@@ -140,14 +140,39 @@
     open(this.getAttribute('data-n'));
   }
 
+  // The row element of every service of DATA, built in one pass after each
+  // load and reused by later redraws (a keystroke or a filter click only
+  // moves rows; it does not rebuild them).
+  var rowCache = { data: null, rows: null };
+  function rowsOfData() {
+    if (rowCache.data === DATA) return rowCache.rows;
+    var box = document.createElement('tbody');
+    box.innerHTML = DATA.map(rowHtml).join('');
+    var rows = new Map();
+    for (var i = 0; i < DATA.length; i++) {
+      var tr = box.children[i];
+      tr.addEventListener('click', onRowClick);
+      rows.set(DATA[i], tr);
+    }
+    rowCache = { data: DATA, rows: rows };
+    return rows;
+  }
+
   // Redraws the table body and the empty-state box.
   function render() {
     var list = visible();
+    var rows = rowsOfData();
+    var frag = document.createDocumentFragment();
+    for (var i = 0; i < list.length; i++) {
+      var tr = rows.get(list[i]);
+      var cls = SEL === list[i].name ? 'row sel' : 'row';
+      if (tr.className !== cls) tr.className = cls;
+      frag.appendChild(tr);
+    }
     var body = $('rows');
-    body.innerHTML = list.map(rowHtml).join('');
+    body.textContent = '';
+    body.appendChild(frag);
     $('empty').className = list.length ? 'empty hide' : 'empty';
-    var rows = body.children;
-    for (var i = 0; i < rows.length; i++) rows[i].addEventListener('click', onRowClick);
   }
 
   // Loads the list; rejects with the server's error text or the browser's error.
