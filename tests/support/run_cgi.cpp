@@ -11,33 +11,22 @@
 #include <fstream>
 #include <sstream>
 
-// Reads both pipes until they close, so a large response cannot block.
-static void drain(int out_fd, int err_fd, std::string &out, std::string &err) {
-    pollfd fds[2] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}};
-    std::string *sinks[2] = {&out, &err};
-    int open_count = 2;
-    char chunk[65536];
-    while (open_count > 0) {
-        if (poll(fds, 2, -1) < 0) break;
-        for (int i = 0; i < 2; i++) {
-            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP))) continue;
-            ssize_t n = read(fds[i].fd, chunk, sizeof chunk);
-            if (n > 0) {
-                sinks[i]->append(chunk, (size_t)n);
-                continue;
-            }
-            close(fds[i].fd);
-            fds[i].fd = -1;
-            open_count--;
-        }
-    }
-}
+// A started process whose output pipes are still being read.
+struct started_cgi {
+    pid_t pid = -1;
+    int fds[2] = {-1, -1};  // read ends of standard output and standard error
+};
 
-cgi_result run_cgi(const std::string &program, const env_list &env,
-                   const std::vector<std::string> &args) {
-    cgi_result r;
+// Starts program with exactly the variables in env; pid stays -1 on failure.
+static started_cgi start_cgi(const std::string &program, const env_list &env,
+                             const std::vector<std::string> &args) {
+    started_cgi p;
     int out_pipe[2], err_pipe[2];
-    if (pipe(out_pipe) || pipe(err_pipe)) return r;
+    if (pipe2(out_pipe, O_CLOEXEC)) return p;
+    if (pipe2(err_pipe, O_CLOEXEC)) {
+        close(out_pipe[0]), close(out_pipe[1]);
+        return p;
+    }
     posix_spawn_file_actions_t fa;
     posix_spawn_file_actions_init(&fa);
     posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
@@ -53,16 +42,65 @@ cgi_result run_cgi(const std::string &program, const env_list &env,
     for (std::string &s : argv_text) argv.push_back(&s[0]);
     envp.push_back(nullptr);
     argv.push_back(nullptr);
-    pid_t pid;
-    int rc = posix_spawn(&pid, program.c_str(), &fa, nullptr, argv.data(), envp.data());
+    int rc = posix_spawn(&p.pid, program.c_str(), &fa, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&fa);
     close(out_pipe[1]);
     close(err_pipe[1]);
-    if (rc == 0) drain(out_pipe[0], err_pipe[0], r.out, r.err);
-    else close(out_pipe[0]), close(err_pipe[0]);
-    int status = 0;
-    if (rc == 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status)) r.status = WEXITSTATUS(status);
-    return r;
+    p.fds[0] = out_pipe[0];
+    p.fds[1] = err_pipe[0];
+    if (rc == 0) return p;
+    close(p.fds[0]), close(p.fds[1]);
+    p.pid = -1;
+    return p;
+}
+
+// Reads every pipe of every process until all close, so no large response
+// can block, then waits for each process.
+static std::vector<cgi_result> drain_all(std::vector<started_cgi> &procs) {
+    std::vector<cgi_result> results(procs.size());
+    std::vector<pollfd> fds;
+    std::vector<std::string *> sinks;
+    for (size_t i = 0; i < procs.size(); i++) {
+        if (procs[i].pid < 0) continue;
+        fds.push_back({procs[i].fds[0], POLLIN, 0});
+        sinks.push_back(&results[i].out);
+        fds.push_back({procs[i].fds[1], POLLIN, 0});
+        sinks.push_back(&results[i].err);
+    }
+    size_t open_count = fds.size();
+    char chunk[65536];
+    while (open_count > 0) {
+        if (poll(fds.data(), fds.size(), -1) < 0) break;
+        for (size_t i = 0; i < fds.size(); i++) {
+            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+            ssize_t n = read(fds[i].fd, chunk, sizeof chunk);
+            if (n > 0) {
+                sinks[i]->append(chunk, (size_t)n);
+                continue;
+            }
+            close(fds[i].fd);
+            fds[i].fd = -1;
+            open_count--;
+        }
+    }
+    for (size_t i = 0; i < procs.size(); i++) {
+        int status = 0;
+        if (procs[i].pid >= 0 && waitpid(procs[i].pid, &status, 0) == procs[i].pid && WIFEXITED(status))
+            results[i].status = WEXITSTATUS(status);
+    }
+    return results;
+}
+
+cgi_result run_cgi(const std::string &program, const env_list &env,
+                   const std::vector<std::string> &args) {
+    std::vector<started_cgi> procs{start_cgi(program, env, args)};
+    return drain_all(procs)[0];
+}
+
+std::vector<cgi_result> run_cgi_all(const std::string &program, const std::vector<env_list> &envs) {
+    std::vector<started_cgi> procs;
+    for (const env_list &env : envs) procs.push_back(start_cgi(program, env, {}));
+    return drain_all(procs);
 }
 
 std::string response_head(const std::string &out) {

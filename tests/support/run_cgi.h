@@ -20,6 +20,10 @@ using env_list = std::vector<std::pair<std::string, std::string>>;
 cgi_result run_cgi(const std::string &program, const env_list &env,
                    const std::vector<std::string> &args = {});
 
+// Starts one process for each environment, all before reading any output,
+// so they run at the same time; the results come back in the same order.
+std::vector<cgi_result> run_cgi_all(const std::string &program, const std::vector<env_list> &envs);
+
 // Splits a CGI response at the first empty line; the body is what follows.
 std::string response_head(const std::string &out);
 std::string response_body(const std::string &out);
