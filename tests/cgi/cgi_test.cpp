@@ -11,26 +11,12 @@ namespace {
 
 using nlohmann::json;
 
-const std::string json_head =
-    "Content-Type: application/json; charset=utf-8\r\n"
-    "Cache-Control: no-store\r\n"
-    "X-Content-Type-Options: nosniff\r\n"
-    "\r\n";
-
-const std::string unauthorized =
-    "Status: 401 Unauthorized\r\n" + json_head + "{\"ok\":false,\"error\":\"invalid node password\"}\n";
-
 // Every run must exit 0 and say nothing on standard error.
 std::string run(const env_list &env, const std::vector<std::string> &args = {}) {
     cgi_result r = run_cgi(PLUGIN_BIN, env, args);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "");
     return r.out;
-}
-
-std::string error_response(int status, const std::string &reason, const std::string &message) {
-    return "Status: " + std::to_string(status) + " " + reason + "\r\n" + json_head +
-           "{\"ok\":false,\"error\":\"" + message + "\"}\n";
 }
 
 // A JSON body that parses, has "ok" first and ends in exactly one line feed.

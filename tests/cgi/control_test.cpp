@@ -9,12 +9,6 @@
 
 namespace {
 
-const std::string json_head =
-    "Content-Type: application/json; charset=utf-8\r\n"
-    "Cache-Control: no-store\r\n"
-    "X-Content-Type-Options: nosniff\r\n"
-    "\r\n";
-
 std::string run(const env_list &env) {
     cgi_result r = run_cgi(PLUGIN_BIN, env);
     EXPECT_EQ(r.status, 0);

@@ -15,15 +15,6 @@ namespace {
 
 using nlohmann::json;
 
-const std::string json_head =
-    "Content-Type: application/json; charset=utf-8\r\n"
-    "Cache-Control: no-store\r\n"
-    "X-Content-Type-Options: nosniff\r\n"
-    "\r\n";
-
-const std::string unauthorized =
-    "Status: 401 Unauthorized\r\n" + json_head + "{\"ok\":false,\"error\":\"invalid node password\"}\n";
-
 const std::map<int, std::string> reasons = {{400, "Bad Request"}, {403, "Forbidden"}, {404, "Not Found"},
                                             {405, "Method Not Allowed"}, {500, "Internal Server Error"}};
 

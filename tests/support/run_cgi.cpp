@@ -140,3 +140,17 @@ std::string fixture_service(const std::string &name, const std::string &display,
     if (!options.empty()) line += "\t" + options;
     return line + "\n";
 }
+
+const std::string json_head =
+    "Content-Type: application/json; charset=utf-8\r\n"
+    "Cache-Control: no-store\r\n"
+    "X-Content-Type-Options: nosniff\r\n"
+    "\r\n";
+
+const std::string unauthorized =
+    "Status: 401 Unauthorized\r\n" + json_head + "{\"ok\":false,\"error\":\"invalid node password\"}\n";
+
+std::string error_response(int status, const std::string &reason, const std::string &message) {
+    return "Status: " + std::to_string(status) + " " + reason + "\r\n" + json_head +
+           "{\"ok\":false,\"error\":\"" + message + "\"}\n";
+}

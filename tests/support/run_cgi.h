@@ -38,6 +38,12 @@ struct temp_file {
     std::string read() const;
 };
 
+// The header block of every JSON response, the fixed 401 response, and the
+// complete error response for a status, reason and message.
+extern const std::string json_head;
+extern const std::string unauthorized;
+std::string error_response(int status, const std::string &reason, const std::string &message);
+
 // One fixture line for a service.
 std::string fixture_service(const std::string &name, const std::string &display, int state,
                             int pid, const std::string &start, const std::string &options = "");
