@@ -1,32 +1,64 @@
 #!/usr/bin/env bash
-# Runs the program under valgrind memcheck once per action (list, show,
-# control in mock and real mode, page, 401); any error or leak fails.
-# Usage: memcheck.sh PROGRAM. Exits 77 (skipped) without valgrind.
+# Runs the program under valgrind memcheck once for each action and fails on
+# any memory error or leak, or when the answer differs from the same request
+# run without valgrind. Exits 77 (skipped) when valgrind is not installed.
+# Usage: memcheck.sh PROGRAM
 set -u
 program=$1
-command -v valgrind >/dev/null || { echo "valgrind not found"; exit 77; }
-dir=$(mktemp -d)
-trap 'rm -rf "$dir"' EXIT
-printf 'service\tSpooler\tPrint Spooler\t4\t1234\t2\nservice\talpha\t(null)\t1\t0\tunreadable\nservice\tSvc\td\t4\t7\t3\tstops_after=2\n' >"$dir/scm"
+command -v valgrind >/dev/null || { echo "valgrind not installed"; exit 77; }
 
-failed=0
-# check NAME VAR=VALUE...: one run in a clean environment.
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+fixture=$work/services
+{
+  printf 'service\tSpooler\tPrint Spooler\t4\t1234\t2\n'
+  printf 'service\tPaused\tDienst f\xc3\xbcr \\x22Tests\\x22\t7\t0\tunreadable\n'
+  printf 'service\tStuck\tStops late\t4\t99\t3\tstops_after=2\n'
+  for i in $(seq 1 40); do printf 'service\tsvc%s\td%s\t%s\t0\t%s\n' "$i" "$i" $((i % 7 + 1)) $((i % 5)); done
+} >"$fixture"
+
+failures=0
+
+# Runs one request plainly and under memcheck; both must give the same bytes,
+# exit 0 and write nothing to standard error.
 check() {
-  local name=$1
-  shift
-  if env -i SERVICES_FAKE_SCM="$dir/scm" "$@" valgrind -q --error-exitcode=1 --leak-check=full \
-      --errors-for-leak-kinds=all --show-leak-kinds=all "$program" >/dev/null 2>"$dir/log"; then
-    echo "ok: $name"
+  local name=$1; shift
+  local plain=$work/$name.plain checked=$work/$name.checked vlog=$work/$name.valgrind
+  env -i "$@" "$program" >"$plain" 2>"$plain.err"
+  local plain_rc=$?
+  env -i "$@" valgrind -q --error-exitcode=99 --leak-check=full \
+    --errors-for-leak-kinds=all --log-file="$vlog" "$program" >"$checked" 2>"$checked.err"
+  local rc=$?
+  local problem=""
+  [ ! -s "$plain.err" ] && [ ! -s "$checked.err" ] || problem="standard error not empty"
+  cmp -s "$plain" "$checked" || problem="output differs under valgrind"
+  [ -s "$plain" ] || problem="no output"
+  [ "$plain_rc" -eq 0 ] || problem="exit status $plain_rc"
+  [ "$rc" -eq 0 ] || problem="exit status $rc under valgrind"
+  if [ -n "$problem" ]; then
+    echo "FAIL $name: $problem"
+    cat "$vlog"
+    failures=$((failures + 1))
   else
-    echo "FAILED: $name"; cat "$dir/log"; failed=1
+    echo "ok   $name ($(wc -c <"$plain") bytes)"
   fi
 }
 
-check list QUERY_STRING=action=list
-check show QUERY_STRING='action=show&unit=Spooler'
-check control-mock QUERY_STRING='action=control&unit=Svc&op=restart' REQUEST_METHOD=POST \
-  SERVICES_ALLOW_CONTROL=1 SERVICES_MOCK_SYSTEMCTL_LOG="$dir/log.mock"
-check control-real QUERY_STRING='action=control&unit=Svc&op=restart' REQUEST_METHOD=POST SERVICES_ALLOW_CONTROL=1
-check page QUERY_STRING=theme=dark
-check 401 QUERY_STRING=action=list BOT_PASSWORD=secret
-exit $failed
+check list QUERY_STRING=action=list REQUEST_METHOD=GET SERVICES_FAKE_SCM="$fixture"
+check show QUERY_STRING='action=show&unit=Spooler' SERVICES_FAKE_SCM="$fixture"
+check show_missing QUERY_STRING='action=show&unit=Nope' SERVICES_FAKE_SCM="$fixture"
+check control_mock QUERY_STRING='action=control&unit=Spooler&op=restart' REQUEST_METHOD=POST \
+  SERVICES_ALLOW_CONTROL=1 SERVICES_MOCK_SYSTEMCTL_LOG="$work/mock.log"
+check control_restart QUERY_STRING='action=control&unit=Stuck&op=restart' REQUEST_METHOD=POST \
+  SERVICES_ALLOW_CONTROL=1 SERVICES_FAKE_SCM="$fixture"
+check control_stop QUERY_STRING='action=control&unit=Spooler&op=stop' REQUEST_METHOD=POST \
+  SERVICES_ALLOW_CONTROL=1 SERVICES_FAKE_SCM="$fixture"
+check page QUERY_STRING='theme=dark' REQUEST_METHOD=GET
+check unauthorized QUERY_STRING=action=list BOT_PASSWORD=pw SERVICES_FAKE_SCM="$fixture"
+
+if [ "$(cat "$work/mock.log")" != "$(printf 'systemctl restart Spooler\nsystemctl restart Spooler')" ]; then
+  echo "FAIL control_mock: log holds"; cat "$work/mock.log"
+  failures=$((failures + 1))
+fi
+
+[ "$failures" -eq 0 ] || exit 1
