@@ -86,8 +86,9 @@ void scm_sleep_ms(uint32_t ms);
 
 // Makes standard output write bytes untranslated.
 void plat_stdout_binary(void);
-// Appends len bytes to the file at path (UTF-8), created when missing, as one
-// atomic append. Returns 1 when all bytes were written.
+// Appends len bytes to the file at path, created when missing, as one atomic
+// append. The path is taken as the process environment gives it (the system
+// code page on Windows). Returns 1 when all bytes were written.
 int plat_append(const char *path, const char *data, size_t len);
 // Runs fn(ctx, w) for w = 0 .. workers-1, each on its own thread where
 // possible, and returns when all have finished.

@@ -18,20 +18,15 @@ void plat_stdout_binary(void)
 }
 
 // Append-only access makes the system place every write at the end of the
-// file, so concurrent writers never overwrite each other.
+// file, so concurrent writers never overwrite each other. The path comes from
+// the narrow environment, so it is in the system code page: the ANSI call
+// takes it as it is.
 int plat_append(const char *path, const char *data, size_t len)
 {
     if (!path || (!data && len) || len > MAXDWORD)
         return 0;
-    std::wstring wide;
-    try {
-        if (!utf8_to_wide(path, wide))
-            return 0;
-    } catch (const std::bad_alloc &) {
-        return 0;
-    }
-    HANDLE f = CreateFileW(wide.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                           nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE f = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (f == INVALID_HANDLE_VALUE)
         return 0;
     DWORD written = 0;
