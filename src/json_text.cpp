@@ -31,17 +31,23 @@ void buf_puts(buf *b, const char *s) {
     if (s) buf_add(b, s, strlen(s));
 }
 
-void buf_int(buf *b, int v) {
-    char num[32];
-    int n = snprintf(num, sizeof num, "%d", v);
-    buf_add(b, num, (size_t)n);
+// Appends the decimal digits of v, most significant first.
+static void buf_digits(buf *b, unsigned long long v) {
+    char num[24];
+    char *p = num + sizeof num;
+    do {
+        *--p = (char)('0' + v % 10);
+        v /= 10;
+    } while (v);
+    buf_add(b, p, (size_t)(num + sizeof num - p));
 }
 
-void buf_u64(buf *b, unsigned long long v) {
-    char num[32];
-    int n = snprintf(num, sizeof num, "%llu", v);
-    buf_add(b, num, (size_t)n);
+void buf_int(buf *b, int v) {
+    if (v < 0) buf_add(b, "-", 1);
+    buf_digits(b, v < 0 ? 0ull - (unsigned long long)(long long)v : (unsigned long long)v);
 }
+
+void buf_u64(buf *b, unsigned long long v) { buf_digits(b, v); }
 
 // The escape for byte c, or null when c stands for itself.
 static const char *short_escape(unsigned char c) {

@@ -49,6 +49,34 @@ TEST(JsonInto, NullGivesAnEmptyLiteral) {
     buf_free(&b);
 }
 
+TEST(BufNumbers, DecimalTextOfTheExtremes) {
+    const struct {
+        long long value;
+        bool is_u64;
+        const char *text;
+    } cases[] = {
+        {0, false, "0"},
+        {7, false, "7"},
+        {-1, false, "-1"},
+        {10, false, "10"},
+        {2147483647, false, "2147483647"},
+        {-2147483647 - 1, false, "-2147483648"},
+        {0, true, "0"},
+        {1000000, true, "1000000"},
+    };
+    for (const auto &c : cases) {
+        buf b = {};
+        if (c.is_u64) buf_u64(&b, (unsigned long long)c.value);
+        else buf_int(&b, (int)c.value);
+        EXPECT_EQ(std::string(b.data, b.len), c.text);
+        buf_free(&b);
+    }
+    buf b = {};
+    buf_u64(&b, 18446744073709551615ull);
+    EXPECT_EQ(std::string(b.data, b.len), "18446744073709551615");
+    buf_free(&b);
+}
+
 TEST(BufAdd, GrowsByDoublingFrom4096) {
     const struct {
         size_t first, second, cap;
