@@ -1,5 +1,6 @@
 #include "service_table.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -38,8 +39,40 @@ int svc_cmp(const void *a, const void *b) {
     return strcmp(ra->name, rb->name);
 }
 
+struct sort_key {
+    int rank;  // 0 failed, 1 running, 2 the rest
+    int index;
+};
+
+// Moves record keys[i].index to place i for every i, one cycle at a time.
+static void apply_order(sort_key *keys, int n) {
+    for (int i = 0; i < n; i++) {
+        if (keys[i].index == i) continue;
+        svc_record held = g_svc[i];
+        int at = i;
+        for (;;) {
+            int from = keys[at].index;
+            keys[at].index = at;
+            if (from == i) break;
+            g_svc[at] = g_svc[from];
+            at = from;
+        }
+        g_svc[at] = held;
+    }
+}
+
+// Sorts small keys and moves each record once: comparing records directly
+// repeats the word tests for every comparison.
 void svc_sort(void) {
-    if (g_count > 1) qsort(g_svc, (size_t)g_count, sizeof g_svc[0], svc_cmp);
+    if (g_count < 2) return;
+    static sort_key keys[SVC_MAX];
+    for (int i = 0; i < g_count; i++)
+        keys[i] = {svc_failed(&g_svc[i]) ? 0 : svc_running(&g_svc[i]) ? 1 : 2, i};
+    std::stable_sort(keys, keys + g_count, [](const sort_key &a, const sort_key &b) {
+        if (a.rank != b.rank) return a.rank < b.rank;
+        return strcmp(g_svc[a.index].name, g_svc[b.index].name) < 0;
+    });
+    apply_order(keys, g_count);
 }
 
 void str_copy(char *dst, size_t cap, const char *src) {

@@ -34,7 +34,8 @@ int svc_running(const svc_record *r);
 int svc_failed(const svc_record *r);
 // qsort order: failed first, then running, then by name (strcmp).
 int svc_cmp(const void *a, const void *b);
-// Sorts the first g_count records with svc_cmp.
+// Sorts the first g_count records in svc_cmp order; records that compare
+// equal keep their order.
 void svc_sort(void);
 
 // Copies src into dst of capacity cap (never 0), cut to cap - 1 bytes;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -49,6 +50,25 @@ TEST(Sort, FailedThenRunningThenByteOrderOfNames) {
                             make("\xc3\xa9", "paused"), make("B", "running")}),
               (std::vector<std::string>{"c", "B", "b", "a", "\xc3\xa9"}));
     EXPECT_EQ(sorted_names({make("only", "paused")}), (std::vector<std::string>{"only"}));
+}
+
+TEST(Sort, EqualRecordsKeepTheirOrderAndWholeRecordsMove) {
+    std::vector<svc_record> records;
+    for (int i = 0; i < 300; i++) {
+        svc_record r = make(i % 3 ? "same" : ("n" + std::to_string(299 - i)).c_str(),
+                            i % 4 == 0 ? "running" : i % 7 == 0 ? "failed" : "inactive");
+        r.pid = i;
+        str_copy(r.description, sizeof r.description, std::to_string(i).c_str());
+        records.push_back(r);
+    }
+    std::vector<svc_record> expected = records;
+    std::stable_sort(expected.begin(), expected.end(),
+                     [](const svc_record &a, const svc_record &b) { return svc_cmp(&a, &b) < 0; });
+    sorted_names(records);
+    for (int i = 0; i < 300; i++) {
+        EXPECT_EQ(g_svc[i].pid, expected[i].pid) << i;
+        EXPECT_STREQ(g_svc[i].description, std::to_string(g_svc[i].pid).c_str()) << i;
+    }
 }
 
 TEST(InitName, NamesEachKind) {
