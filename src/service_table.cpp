@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -75,6 +74,18 @@ void svc_sort(void) {
     apply_order(keys, g_count);
 }
 
+// Writes the decimal digits of v and a NUL into dst, which holds at least 11 bytes.
+static void decimal_into(char *dst, uint32_t v) {
+    char digits[10];
+    int n = 0;
+    do {
+        digits[n++] = (char)('0' + v % 10);
+        v /= 10;
+    } while (v);
+    while (n) *dst++ = digits[--n];
+    *dst = '\0';
+}
+
 void str_copy(char *dst, size_t cap, const char *src) {
     if (!src) {
         dst[0] = '\0';
@@ -121,7 +132,7 @@ static void append_record(const scm_entry *e) {
     str_copy_utf8(r->name, sizeof r->name, e->name);
     str_copy_utf8(r->description, sizeof r->description, e->display_name);
     str_copy(r->active, sizeof r->active, state_word(e->state));
-    snprintf(r->sub, sizeof r->sub, "%lu", (unsigned long)e->state);
+    decimal_into(r->sub, e->state);
     str_copy(r->enabled, sizeof r->enabled, "-");
     r->pid = (int32_t)e->pid;
     r->memory_bytes = 0;

@@ -164,6 +164,16 @@ TEST(Load, MapsEveryEntryField) {
     }
 }
 
+TEST(Load, SubIsTheStateNumberInDecimal) {
+    load_fixture("service\tA\ta\t0\t0\t3\nservice\tB\tb\t10\t0\t3\n"
+                 "service\tC\tc\t4294967295\t0\t3\nservice\tD\td\t1000000\t0\t3\n");
+    ASSERT_EQ(g_count, 4);
+    EXPECT_STREQ(g_svc[0].sub, "0");
+    EXPECT_STREQ(g_svc[1].sub, "10");
+    EXPECT_STREQ(g_svc[2].sub, "4294967295");
+    EXPECT_STREQ(g_svc[3].sub, "1000000");
+}
+
 TEST(Load, LongNamesAreCutButStillFoundByTheirFullName) {
     std::string long_name(200, 'n');
     load_fixture(fixture_service(long_name, std::string(300, 'd'), 1, 0, "4"));
