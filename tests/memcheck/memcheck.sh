@@ -7,6 +7,7 @@ set -u
 program=$1
 command -v valgrind >/dev/null || { echo "valgrind not installed"; exit 77; }
 
+suppressions=$(dirname "$0")/runtime.supp
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 fixture=$work/services
@@ -26,8 +27,8 @@ check() {
   local plain=$work/$name.plain checked=$work/$name.checked vlog=$work/$name.valgrind
   env -i "$@" "$program" >"$plain" 2>"$plain.err"
   local plain_rc=$?
-  env -i "$@" valgrind -q --error-exitcode=99 --leak-check=full \
-    --errors-for-leak-kinds=all --log-file="$vlog" "$program" >"$checked" 2>"$checked.err"
+  env -i "$@" valgrind -q --error-exitcode=99 --leak-check=full --errors-for-leak-kinds=all \
+    --suppressions="$suppressions" --log-file="$vlog" "$program" >"$checked" 2>"$checked.err"
   local rc=$?
   local problem=""
   [ ! -s "$plain.err" ] && [ ! -s "$checked.err" ] || problem="standard error not empty"
