@@ -174,6 +174,21 @@ TEST(Load, SubIsTheStateNumberInDecimal) {
     EXPECT_STREQ(g_svc[3].sub, "1000000");
 }
 
+TEST(Load, EmptyNumberFieldsReadAsZeroAndLineEndsAreTrimmedOnce) {
+    load_fixture("service\tA\ta\t\t5\t3\r\nservice\tB\tb\\x41\r\t4\t\t1\r\n"
+                 "# service\tX\tx\t4\t1\t2\nservice\tC\tc\\\t1\t0\t4\r");
+    ASSERT_EQ(g_count, 3);
+    EXPECT_STREQ(g_svc[0].sub, "0");
+    EXPECT_EQ(g_svc[0].pid, 5);
+    EXPECT_STREQ(g_svc[0].enabled, "manual");
+    EXPECT_STREQ(g_svc[1].description, "bA\r");
+    EXPECT_STREQ(g_svc[1].sub, "4");
+    EXPECT_EQ(g_svc[1].pid, 0);
+    EXPECT_STREQ(g_svc[1].enabled, "system");
+    EXPECT_STREQ(g_svc[2].description, "c\\");
+    EXPECT_STREQ(g_svc[2].enabled, "disabled");
+}
+
 TEST(Load, LongNamesAreCutButStillFoundByTheirFullName) {
     std::string long_name(200, 'n');
     load_fixture(fixture_service(long_name, std::string(300, 'd'), 1, 0, "4"));

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -54,14 +55,15 @@ static void trace(const char *what, const std::string &name, const char *extra =
 }
 
 // Decodes \t \n \r \\ and \xHH; any other backslash stays as it is.
-static std::string unescape(const std::string &s) {
+static std::string unescape(std::string_view s) {
+    if (s.find('\\') == std::string_view::npos) return std::string(s);
     std::string out;
     for (size_t i = 0; i < s.size(); i++) {
         char c = s[i];
         char n = i + 1 < s.size() ? s[i + 1] : '\0';
         if (c != '\\' || !n) { out += c; continue; }
         if (n == 'x' && i + 3 < s.size() && isxdigit((unsigned char)s[i + 2]) && isxdigit((unsigned char)s[i + 3])) {
-            out += (char)strtol(s.substr(i + 2, 2).c_str(), nullptr, 16);
+            out += (char)strtol(std::string(s.substr(i + 2, 2)).c_str(), nullptr, 16);
             i += 3;
             continue;
         }
@@ -74,16 +76,21 @@ static std::string unescape(const std::string &s) {
     return out;
 }
 
-static std::vector<std::string> split_tabs(const std::string &line) {
-    std::vector<std::string> f;
+// Splits line at every tab into f, which the caller reuses from line to line.
+static void split_tabs(std::string_view line, std::vector<std::string_view> &f) {
+    f.clear();
     size_t start = 0;
-    for (size_t tab; (tab = line.find('\t', start)) != std::string::npos; start = tab + 1)
+    for (size_t tab; (tab = line.find('\t', start)) != std::string_view::npos; start = tab + 1)
         f.push_back(line.substr(start, tab - start));
     f.push_back(line.substr(start));
-    return f;
 }
 
-static scm_result result_word(const std::string &w, scm_result fallback) {
+// The number strtoul reads from the whole field (and no further).
+static unsigned long field_number(std::string_view field) {
+    return strtoul(std::string(field).c_str(), nullptr, 10);
+}
+
+static scm_result result_word(std::string_view w, scm_result fallback) {
     if (w == "accepted") return SCM_ACCEPTED;
     if (w == "running") return SCM_ALREADY_RUNNING;
     if (w == "inactive") return SCM_NOT_ACTIVE;
@@ -91,45 +98,45 @@ static scm_result result_word(const std::string &w, scm_result fallback) {
     return fallback;
 }
 
-static void apply_option(scripted_service &s, const std::string &opt) {
+static void apply_option(scripted_service &s, std::string_view opt) {
     size_t eq = opt.find('=');
-    if (eq == std::string::npos) return;
-    std::string key = opt.substr(0, eq), val = opt.substr(eq + 1);
+    if (eq == std::string_view::npos) return;
+    std::string_view key = opt.substr(0, eq), val = opt.substr(eq + 1);
     if (key == "start") s.on_start = result_word(val, s.on_start);
     else if (key == "stop") s.on_stop = result_word(val, s.on_stop);
     else if (key == "control") s.control_closed = val == "closed";
-    else if (key == "stops_after") s.stops_after = val == "never" ? -1 : strtol(val.c_str(), nullptr, 10);
+    else if (key == "stops_after") s.stops_after = val == "never" ? -1 : strtol(std::string(val).c_str(), nullptr, 10);
 }
 
 // Parses the fields after "service"; lines with fewer than five are ignored.
-static void add_service(const std::vector<std::string> &f) {
+static void add_service(const std::vector<std::string_view> &f) {
     if (f.size() < 6) return;
     scripted_service s;
     s.has_name = f[1] != "(null)";
     s.has_display = f[2] != "(null)";
     s.name = unescape(f[1]);
     s.display = unescape(f[2]);
-    s.state = (uint32_t)strtoul(f[3].c_str(), nullptr, 10);
-    s.pid = (uint32_t)strtoul(f[4].c_str(), nullptr, 10);
+    s.state = (uint32_t)field_number(f[3]);
+    s.pid = (uint32_t)field_number(f[4]);
     if (f[5] == "unreadable") s.start = START_UNREADABLE;
     else if (f[5] == "closed") s.start = START_CLOSED;
-    else s.start_type = (uint32_t)strtoul(f[5].c_str(), nullptr, 10);
+    else s.start_type = (uint32_t)field_number(f[5]);
     bool running = s.state == SCM_STATE_RUNNING;
     s.on_start = running ? SCM_ALREADY_RUNNING : SCM_ACCEPTED;
     s.on_stop = running ? SCM_ACCEPTED : SCM_NOT_ACTIVE;
     for (size_t i = 6; i < f.size(); i++) apply_option(s, f[i]);
     if (s.has_name) g_fixture.by_name.emplace(s.name, g_fixture.services.size());
-    g_fixture.services.push_back(s);
+    g_fixture.services.push_back(std::move(s));
 }
 
-static void parse_line(const std::string &line) {
+static void parse_line(std::string_view line, std::vector<std::string_view> &f) {
     if (line.empty() || line[0] == '#') return;
-    std::vector<std::string> f = split_tabs(line);
+    split_tabs(line, f);
     if (f[0] == "service") add_service(f);
     else if (f[0] == "manager" && f.size() > 1) {
         g_fixture.refuse_all = g_fixture.refuse_all || f[1] == "refuse";
         g_fixture.refuse_control = g_fixture.refuse_control || f[1] == "refuse_control";
-    } else if (f[0] == "trace" && f.size() > 1) g_fixture.trace_path = f[1];
+    } else if (f[0] == "trace" && f.size() > 1) g_fixture.trace_path = std::string(f[1]);
 }
 
 // Reads the fixture afresh. Returns false when there is none.
@@ -138,15 +145,20 @@ static bool load_fixture(void) {
     const char *path = getenv("SERVICES_FAKE_SCM");
     FILE *f = path && *path ? fopen(path, "rb") : nullptr;
     if (!f) return false;
-    std::string line;
-    for (int c; (c = fgetc(f)) != EOF;) {
-        if (c != '\n') { line += (char)c; continue; }
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        parse_line(line);
-        line.clear();
-    }
-    parse_line(line);
+    std::string text;
+    char chunk[65536];
+    for (size_t n; (n = fread(chunk, 1, sizeof chunk, f)) > 0;) text.append(chunk, n);
     fclose(f);
+    std::string_view all(text);
+    std::vector<std::string_view> fields;
+    for (size_t start = 0; start <= all.size();) {
+        size_t end = all.find('\n', start);
+        if (end == std::string_view::npos) end = all.size();
+        std::string_view line = all.substr(start, end - start);
+        if (end < all.size() && !line.empty() && line.back() == '\r') line.remove_suffix(1);
+        parse_line(line, fields);
+        start = end + 1;
+    }
     return true;
 }
 
