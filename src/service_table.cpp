@@ -139,7 +139,14 @@ static void append_record(const scm_entry *e) {
     str_copy(r->since, sizeof r->since, "-");
 }
 
+// On Windows each start type is a round trip to the service manager, which
+// four workers overlap. The scripted manager answers from memory, where
+// starting threads would cost more than all the reads.
+#ifdef _WIN32
 enum { START_TYPE_WORKERS = 4 };
+#else
+enum { START_TYPE_WORKERS = 1 };
+#endif
 
 struct start_type_job {
     scm_manager *manager;
