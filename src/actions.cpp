@@ -60,18 +60,16 @@ static int filter_passes(const char *f, const svc_record *r) {
     return 1;
 }
 
+// Counts first, so the services go straight into the document after its
+// head: building them apart meant a second copy of the largest response.
 static void list_action(const request_params *p) {
     int running = 0, failed = 0, inactive = 0, count = 0;
     for (int i = 0; i < g_count; i++) {
-        if (svc_running(&g_svc[i])) running++;
-        else if (svc_failed(&g_svc[i])) failed++;
+        const svc_record *r = &g_svc[i];
+        if (svc_running(r)) running++;
+        else if (svc_failed(r)) failed++;
         else inactive++;
-    }
-    buf services = {};
-    for (int i = 0; i < g_count; i++) {
-        if (!filter_passes(p->filter, &g_svc[i])) continue;
-        if (count++) buf_add(&services, ",", 1);
-        emit_service(&services, &g_svc[i]);
+        count += filter_passes(p->filter, r) ? 1 : 0;
     }
     buf doc = {};
     document_start(&doc);
@@ -84,9 +82,13 @@ static void list_action(const request_params *p) {
     buf_puts(&doc, ",\"inactive\":");
     buf_int(&doc, inactive);
     buf_puts(&doc, "},\"services\":[");
-    buf_add(&doc, services.data, services.len);
+    int emitted = 0;
+    for (int i = 0; i < g_count; i++) {
+        if (!filter_passes(p->filter, &g_svc[i])) continue;
+        if (emitted++) buf_add(&doc, ",", 1);
+        emit_service(&doc, &g_svc[i]);
+    }
     buf_puts(&doc, "]}\n");
-    buf_free(&services);
     print_json_header();
     buf_write(&doc);
 }
