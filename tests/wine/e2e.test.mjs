@@ -279,7 +279,7 @@ test('concurrent control requests in mock mode each append one intact line', asy
   const log = path.join(work, 'mock.log');
   fs.rmSync(log, { force: true });
   const winLog = `Z:${log.replaceAll('/', '\\')}`;
-  const names = Array.from({ length: 16 }, (_, i) => `pst_mock_${String(i).padStart(2, '0')}`);
+  const names = Array.from({ length: 48 }, (_, i) => `pst_mock_${String(i).padStart(2, '0')}`);
   const results = await Promise.all(names.map((name) => cgiAsync({
     query: `action=control&unit=${name}&op=restart`, method: 'POST', control: true,
     env: { SERVICES_MOCK_SYSTEMCTL_LOG: winLog },
@@ -291,6 +291,18 @@ test('concurrent control requests in mock mode each append one intact line', asy
   const lines = fs.readFileSync(log, 'utf8');
   assert.ok(lines.endsWith('\n'));
   assert.deepEqual(lines.slice(0, -1).split('\n').sort(), names.map((n) => `systemctl restart ${n}`));
+});
+
+test('50 simultaneous list requests all answer the same complete document', async () => {
+  const results = await Promise.all(Array.from({ length: 50 }, () => cgiAsync({ query: 'action=list' })));
+  const first = checkResponse(results[0]);
+  assert.ok(first.doc.count >= testServices.length);
+  assert.equal(first.doc.services.length, first.doc.count);
+  results.forEach((r, i) => {
+    const { body, doc } = checkResponse(r);
+    assert.equal(body, first.body, `response ${i} equals the first`);
+    assert.equal(doc.services.filter((s) => s.enabled === '-').length, 0, `response ${i}: every start type read`);
+  });
 });
 
 test('with 2050 more services registered the table holds 2048, every start type read', () => {
