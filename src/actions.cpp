@@ -24,25 +24,39 @@ int valid_unit(const char *s) {
     return 1;
 }
 
+// The literal of a fixed-width text field, read no further than its width.
+template <size_t N>
+static char *put_field(char *p, const char (&field)[N]) {
+    return put_json(p, field, strnlen(field, N));
+}
+
+// Room for any service object: every text field at six bytes a byte, the
+// numbers at their longest and the member names.
+static const size_t k_object_max = 6 * sizeof(svc_record) + 256;
+// What an object takes with a short name and a display name of some words.
+static const size_t k_object_usual = 240;
+
 void emit_service(buf *b, const svc_record *r) {
-    buf_puts(b, "{\"name\":");
-    json_into(b, r->name);
-    buf_puts(b, ",\"description\":");
-    json_into(b, r->description);
-    buf_puts(b, ",\"active\":");
-    json_into(b, r->active);
-    buf_puts(b, ",\"sub\":");
-    json_into(b, r->sub);
-    buf_puts(b, ",\"enabled\":");
-    json_into(b, r->enabled);
-    buf_puts(b, ",\"pid\":");
-    buf_int(b, r->pid);
-    buf_puts(b, ",\"memory_bytes\":");
-    if (r->memory_bytes) buf_u64(b, r->memory_bytes);
-    else buf_puts(b, "null");
-    buf_puts(b, ",\"since\":");
-    json_into(b, r->since);
-    buf_puts(b, svc_failed(r) ? ",\"failed\":true}" : ",\"failed\":false}");
+    char *p = buf_reserve(b, k_object_max);
+    if (!p) return;
+    p = put_lit(p, "{\"name\":");
+    p = put_field(p, r->name);
+    p = put_lit(p, ",\"description\":");
+    p = put_field(p, r->description);
+    p = put_lit(p, ",\"active\":");
+    p = put_field(p, r->active);
+    p = put_lit(p, ",\"sub\":");
+    p = put_field(p, r->sub);
+    p = put_lit(p, ",\"enabled\":");
+    p = put_field(p, r->enabled);
+    p = put_lit(p, ",\"pid\":");
+    p = put_int(p, r->pid);
+    p = put_lit(p, ",\"memory_bytes\":");
+    p = r->memory_bytes ? put_u64(p, r->memory_bytes) : put_lit(p, "null");
+    p = put_lit(p, ",\"since\":");
+    p = put_field(p, r->since);
+    p = svc_failed(r) ? put_lit(p, ",\"failed\":true}") : put_lit(p, ",\"failed\":false}");
+    buf_commit(b, p);
 }
 
 // The opening members shared by the list and show documents.
@@ -52,26 +66,42 @@ static void document_start(buf *b) {
     buf_puts(b, g_control ? ",\"control_enabled\":true" : ",\"control_enabled\":false");
 }
 
-// 1 when record r passes the list filter f.
-static int filter_passes(const char *f, const svc_record *r) {
-    if (strcmp(f, "failed") == 0) return svc_failed(r);
-    if (strcmp(f, "running") == 0) return svc_running(r);
-    if (strcmp(f, "inactive") == 0) return !svc_running(r) && !svc_failed(r);
-    return 1;
+enum list_filter { FILTER_ALL, FILTER_FAILED, FILTER_RUNNING, FILTER_INACTIVE };
+
+// The filter a value names; any other value lists every record.
+static list_filter filter_kind(const char *f) {
+    if (strcmp(f, "failed") == 0) return FILTER_FAILED;
+    if (strcmp(f, "running") == 0) return FILTER_RUNNING;
+    if (strcmp(f, "inactive") == 0) return FILTER_INACTIVE;
+    return FILTER_ALL;
+}
+
+// 1 when record r passes filter f.
+static int filter_passes(list_filter f, const svc_record *r) {
+    switch (f) {
+    case FILTER_FAILED: return svc_failed(r);
+    case FILTER_RUNNING: return svc_running(r);
+    case FILTER_INACTIVE: return !svc_running(r) && !svc_failed(r);
+    default: return 1;
+    }
 }
 
 // Counts first, so the services go straight into the document after its
 // head: building them apart meant a second copy of the largest response.
 static void list_action(const request_params *p) {
+    list_filter filter = filter_kind(p->filter);
     int running = 0, failed = 0, inactive = 0, count = 0;
     for (int i = 0; i < g_count; i++) {
         const svc_record *r = &g_svc[i];
         if (svc_running(r)) running++;
         else if (svc_failed(r)) failed++;
         else inactive++;
-        count += filter_passes(p->filter, r) ? 1 : 0;
+        count += filter_passes(filter, r) ? 1 : 0;
     }
     buf doc = {};
+    // Storage for a usual object per service at once, rather than growing
+    // through every size from the first 4096 bytes up.
+    if (buf_reserve(&doc, (size_t)count * k_object_usual)) buf_commit(&doc, doc.data);
     document_start(&doc);
     buf_puts(&doc, ",\"count\":");
     buf_int(&doc, count);
@@ -84,7 +114,7 @@ static void list_action(const request_params *p) {
     buf_puts(&doc, "},\"services\":[");
     int emitted = 0;
     for (int i = 0; i < g_count; i++) {
-        if (!filter_passes(p->filter, &g_svc[i])) continue;
+        if (!filter_passes(filter, &g_svc[i])) continue;
         if (emitted++) buf_add(&doc, ",", 1);
         emit_service(&doc, &g_svc[i]);
     }

@@ -1,5 +1,6 @@
 #include "json_text.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -11,73 +12,131 @@ static size_t grown_capacity(size_t cap, size_t need) {
     return c;
 }
 
-void buf_add(buf *b, const char *src, size_t n) {
-    if (!src) return;
+char *buf_reserve(buf *b, size_t n) {
     size_t need = b->len + n + 1;
-    if (need < n) return;
+    if (need < n) return nullptr;
     if (need > b->cap) {
         size_t cap = grown_capacity(b->cap, need);
         char *data = static_cast<char *>(realloc(b->data, cap));
-        if (!data) return;
+        if (!data) return nullptr;
         b->data = data;
         b->cap = cap;
     }
-    memcpy(b->data + b->len, src, n);
-    b->len += n;
-    b->data[b->len] = '\0';
+    return b->data + b->len;
+}
+
+void buf_commit(buf *b, char *end) {
+    b->len = (size_t)(end - b->data);
+    *end = '\0';
+}
+
+void buf_add(buf *b, const char *src, size_t n) {
+    if (!src) return;
+    char *p = buf_reserve(b, n);
+    if (!p) return;
+    memcpy(p, src, n);
+    buf_commit(b, p + n);
 }
 
 void buf_puts(buf *b, const char *s) {
     if (s) buf_add(b, s, strlen(s));
 }
 
-// Appends the decimal digits of v, most significant first.
-static void buf_digits(buf *b, unsigned long long v) {
-    char num[24];
-    char *p = num + sizeof num;
+char *put_u64(char *p, unsigned long long v) {
+    char digits[20];
+    int n = 0;
     do {
-        *--p = (char)('0' + v % 10);
+        digits[n++] = (char)('0' + v % 10);
         v /= 10;
     } while (v);
-    buf_add(b, p, (size_t)(num + sizeof num - p));
+    while (n) *p++ = digits[--n];
+    return p;
+}
+
+char *put_int(char *p, int v) {
+    if (v >= 0) return put_u64(p, (unsigned long long)v);
+    *p++ = '-';
+    return put_u64(p, 0ull - (unsigned long long)(long long)v);
 }
 
 void buf_int(buf *b, int v) {
-    if (v < 0) buf_add(b, "-", 1);
-    buf_digits(b, v < 0 ? 0ull - (unsigned long long)(long long)v : (unsigned long long)v);
+    char *p = buf_reserve(b, 11);
+    if (p) buf_commit(b, put_int(p, v));
 }
 
-void buf_u64(buf *b, unsigned long long v) { buf_digits(b, v); }
+void buf_u64(buf *b, unsigned long long v) {
+    char *p = buf_reserve(b, 20);
+    if (p) buf_commit(b, put_u64(p, v));
+}
 
-// The escape for byte c, or null when c stands for itself.
-static const char *short_escape(unsigned char c) {
+// For each byte, the length of its form inside a literal: 1 for the byte
+// itself, 2 for a short escape, 6 for the \u00XX escape.
+struct form_table {
+    unsigned char len[256];
+};
+
+static constexpr form_table make_forms(void) {
+    form_table t{};
+    for (int c = 0; c < 256; c++) t.len[c] = c < 0x20 ? 6 : 1;
+    t.len['"'] = t.len['\\'] = t.len['\n'] = t.len['\r'] = t.len['\t'] = 2;
+    return t;
+}
+
+static constexpr form_table k_forms = make_forms();
+
+// Writes the escape of byte c, one whose form is longer than the byte.
+static char *put_escape(char *p, unsigned char c) {
+    static const char hex[] = "0123456789abcdef";
+    *p++ = '\\';
     switch (c) {
-    case '"': return "\\\"";
-    case '\\': return "\\\\";
-    case '\n': return "\\n";
-    case '\r': return "\\r";
-    case '\t': return "\\t";
-    default: return nullptr;
+    case '"': *p++ = '"'; return p;
+    case '\\': *p++ = '\\'; return p;
+    case '\n': *p++ = 'n'; return p;
+    case '\r': *p++ = 'r'; return p;
+    case '\t': *p++ = 't'; return p;
+    default: break;
     }
+    p = put_lit(p, "u00");
+    *p++ = hex[c >> 4];
+    *p++ = hex[c & 15];
+    return p;
+}
+
+// Nonzero when one of the eight bytes of w needs an escape: a byte below
+// 0x20, a quotation mark or a backslash (each test is exact as to whether
+// any byte of the word matches).
+static uint64_t word_needs_escape(uint64_t w) {
+    const uint64_t ones = 0x0101010101010101ull, highs = ones * 0x80;
+    uint64_t quote = w ^ (ones * '"'), backslash = w ^ (ones * '\\');
+    uint64_t below = (w - ones * 0x20) & ~w;
+    uint64_t zero_quote = (quote - ones) & ~quote, zero_backslash = (backslash - ones) & ~backslash;
+    return (below | zero_quote | zero_backslash) & highs;
+}
+
+char *put_json(char *p, const char *s, size_t n) {
+    const unsigned char *q = (const unsigned char *)s, *end = q + n;
+    *p++ = '"';
+    while (q < end) {
+        uint64_t w;
+        if (end - q >= 8 && (memcpy(&w, q, 8), !word_needs_escape(w))) {
+            memcpy(p, &w, 8);
+            p += 8;
+            q += 8;
+            continue;
+        }
+        unsigned char c = *q++;
+        if (k_forms.len[c] == 1) *p++ = (char)c;
+        else p = put_escape(p, c);
+    }
+    *p++ = '"';
+    return p;
 }
 
 void json_into(buf *b, const char *s) {
-    buf_add(b, "\"", 1);
-    for (const unsigned char *p = (const unsigned char *)s; p && *p; p++) {
-        // Copy the run of bytes that need no escape in one append.
-        const unsigned char *run = p;
-        while (*p >= 0x20 && *p != '"' && *p != '\\') p++;
-        if (p > run) buf_add(b, (const char *)run, (size_t)(p - run));
-        if (!*p) break;
-        const char *esc = short_escape(*p);
-        char hex[8];
-        if (!esc) {
-            snprintf(hex, sizeof hex, "\\u%04x", *p);
-            esc = hex;
-        }
-        buf_puts(b, esc);
-    }
-    buf_add(b, "\"", 1);
+    size_t n = s ? strlen(s) : 0, size = 2;
+    for (size_t i = 0; i < n; i++) size += k_forms.len[(unsigned char)s[i]];
+    char *p = buf_reserve(b, size);
+    if (p) buf_commit(b, put_json(p, s, n));
 }
 
 void buf_write(buf *b) {
