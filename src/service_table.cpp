@@ -20,12 +20,20 @@ const char *init_name(void) {
     }
 }
 
+// 1 when the fixed-width field holds exactly word. The comparison covers the
+// word's NUL too, so it reads no further than the word's size.
+template <size_t N, size_t M>
+static int field_is(const char (&field)[N], const char (&word)[M]) {
+    static_assert(M <= N, "the word is wider than the field");
+    return memcmp(field, word, M) == 0;
+}
+
 int svc_running(const svc_record *r) {
-    return strcmp(r->active, "running") == 0 || strcmp(r->active, "active") == 0;
+    return field_is(r->active, "running") || field_is(r->active, "active");
 }
 
 int svc_failed(const svc_record *r) {
-    return strcmp(r->active, "failed") == 0 || strcmp(r->sub, "failed") == 0;
+    return field_is(r->active, "failed") || field_is(r->sub, "failed");
 }
 
 int svc_cmp(const void *a, const void *b) {
@@ -60,18 +68,36 @@ static void apply_order(sort_key *keys, int n) {
     }
 }
 
-// Sorts small keys and moves each record once: comparing records directly
+static bool key_before(const sort_key &a, const sort_key &b) {
+    return strcmp(g_svc[a.index].name, g_svc[b.index].name) < 0;
+}
+
+// Orders a run of keys of one rank by name, keeping equal names in place. A
+// manager lists its services ordered by name already, so a run is checked
+// before it is sorted.
+static void sort_run(sort_key *first, sort_key *last) {
+    if (std::is_sorted(first, last, key_before)) return;
+    std::stable_sort(first, last, key_before);
+}
+
+// Places the keys by rank, each rank keeping the table's order, then orders
+// each rank by name and moves every record once. Comparing records directly
 // repeats the word tests for every comparison.
 void svc_sort(void) {
     if (g_count < 2) return;
     static sort_key keys[SVC_MAX];
-    for (int i = 0; i < g_count; i++)
-        keys[i] = {svc_failed(&g_svc[i]) ? 0 : svc_running(&g_svc[i]) ? 1 : 2, i};
-    std::stable_sort(keys, keys + g_count, [](const sort_key &a, const sort_key &b) {
-        if (a.rank != b.rank) return a.rank < b.rank;
-        return strcmp(g_svc[a.index].name, g_svc[b.index].name) < 0;
-    });
-    apply_order(keys, g_count);
+    int start[4] = {0, 0, 0, 0};
+    for (int i = 0; i < g_count; i++) {
+        int rank = svc_failed(&g_svc[i]) ? 0 : svc_running(&g_svc[i]) ? 1 : 2;
+        keys[i] = {rank, i};
+        start[rank + 1]++;
+    }
+    for (int r = 1; r < 4; r++) start[r] += start[r - 1];
+    static sort_key placed[SVC_MAX];
+    int next[3] = {start[0], start[1], start[2]};
+    for (int i = 0; i < g_count; i++) placed[next[keys[i].rank]++] = keys[i];
+    for (int r = 0; r < 3; r++) sort_run(placed + start[r], placed + start[r + 1]);
+    apply_order(placed, g_count);
 }
 
 // Writes the decimal digits of v and a NUL into dst, which holds at least 11 bytes.
@@ -98,15 +124,20 @@ void str_copy(char *dst, size_t cap, const char *src) {
 }
 
 void str_copy_utf8(char *dst, size_t cap, const char *src) {
-    str_copy(dst, cap, src);
-    if (!src) return;
-    size_t n = strlen(dst);
-    if (src[n] == '\0') return;
-    // Cut before the lead byte when the byte after the cut continues its sequence.
-    size_t back = n;
-    while (back > 0 && n - back < 3 && ((unsigned char)src[back] & 0xC0) == 0x80) back--;
-    if (((unsigned char)src[n] & 0xC0) == 0x80 && ((unsigned char)src[back] & 0xC0) == 0xC0)
-        dst[back] = '\0';
+    if (!src) {
+        dst[0] = '\0';
+        return;
+    }
+    size_t n = strnlen(src, cap);
+    if (n == cap) {
+        n = cap - 1;
+        // Cut before the lead byte when the byte after the cut continues its sequence.
+        size_t back = n;
+        while (back > 0 && n - back < 3 && ((unsigned char)src[back] & 0xC0) == 0x80) back--;
+        if (((unsigned char)src[n] & 0xC0) == 0x80 && ((unsigned char)src[back] & 0xC0) == 0xC0) n = back;
+    }
+    memcpy(dst, src, n);
+    dst[n] = '\0';
 }
 
 const char *state_word(uint32_t state) {
