@@ -3,14 +3,17 @@
 // SERVICES_FAKE_SCM; without it every connection is refused. Each connection reads
 // the fixture afresh, so the script is deterministic: nothing it does changes
 // what the next process sees.
+//
+// The fixture is read into one block and cut up in place: every field is
+// NUL-terminated where it stands and unescaped there, and the services point
+// into the block. A name finds the first service of that name.
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <string>
-#include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "platform/platform.h"
@@ -20,20 +23,22 @@ namespace {
 enum start_kind { START_NUMBER, START_UNREADABLE, START_CLOSED };
 
 struct scripted_service {
-    std::string name, display;
-    bool has_name = true, has_display = true;
-    uint32_t state = SCM_STATE_STOPPED, pid = 0, start_type = 3;
-    start_kind start = START_NUMBER;
-    scm_result on_start = SCM_ACCEPTED, on_stop = SCM_NOT_ACTIVE;
-    bool control_closed = false;
-    long stops_after = 0;  // status polls before stopped; -1 never
+    scm_entry entry;  // texts point into the fixture's block, or are null
+    uint32_t start_type;
+    start_kind start;
+    scm_result on_start, on_stop;
+    bool control_closed;
+    long stops_after;  // status polls before stopped; -1 never
+    size_t first_of_name;  // the service a lookup by this name finds
 };
 
 struct fixture {
     bool refuse_all = false, refuse_control = false;
-    std::string trace_path;
+    const char *trace_path = nullptr;
+    std::unique_ptr<char[]> text;  // the file, cut into fields
+    size_t text_len = 0;
     std::vector<scripted_service> services;
-    std::unordered_map<std::string, size_t> by_name;  // first service of each name
+    std::vector<int> slots;  // open addressing by name: a service index, or -1
 };
 
 fixture g_fixture;
@@ -42,129 +47,216 @@ std::mutex g_trace_lock;
 }  // namespace
 
 struct scm_manager { scm_purpose purpose; };
-struct scm_list { std::vector<scm_entry> entries; };
-struct scm_reader { scm_manager *manager; };
+struct scm_list { size_t count; };
+struct scm_reader { scm_manager *manager; size_t next; };  // next: the entry a load asks for next
 struct scm_service { scripted_service *svc; long polls; };
 
 // Appends one line describing a call to the trace file, when one is named.
-static void trace(const char *what, const std::string &name, const char *extra = "") {
-    if (g_fixture.trace_path.empty()) return;
+static void trace(const char *what, const char *name, const char *extra = "") {
+    if (!g_fixture.trace_path) return;
     std::string line = std::string(what) + " " + name + extra + "\n";
     std::lock_guard<std::mutex> lock(g_trace_lock);
-    plat_append(g_fixture.trace_path.c_str(), line.data(), line.size());
+    plat_append(g_fixture.trace_path, line.data(), line.size());
 }
 
-// Decodes \t \n \r \\ and \xHH; any other backslash stays as it is.
-static std::string unescape(std::string_view s) {
-    if (s.find('\\') == std::string_view::npos) return std::string(s);
-    std::string out;
-    for (size_t i = 0; i < s.size(); i++) {
-        char c = s[i];
-        char n = i + 1 < s.size() ? s[i + 1] : '\0';
-        if (c != '\\' || !n) { out += c; continue; }
-        if (n == 'x' && i + 3 < s.size() && isxdigit((unsigned char)s[i + 2]) && isxdigit((unsigned char)s[i + 3])) {
-            out += (char)strtol(std::string(s.substr(i + 2, 2)).c_str(), nullptr, 16);
-            i += 3;
+static int hex_value(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    return (tolower((unsigned char)c) - 'a') + 10;
+}
+
+// Decodes \t \n \r \\ and \xHH in place; any other backslash stays as it is.
+static void unescape(char *s) {
+    char *in = strchr(s, '\\'), *out = in;
+    if (!in) return;
+    while (*in) {
+        char c = *in++;
+        if (c != '\\' || !*in) {
+            *out++ = c;
+            continue;
+        }
+        if (*in == 'x' && isxdigit((unsigned char)in[1]) && isxdigit((unsigned char)in[2])) {
+            *out++ = (char)(hex_value(in[1]) * 16 + hex_value(in[2]));
+            in += 3;
             continue;
         }
         const char *from = "tnr\\", *to = "\t\n\r\\";
-        const char *k = strchr(from, n);
-        if (!k) { out += c; continue; }
-        out += to[k - from];
-        i++;
+        const char *k = strchr(from, *in);
+        if (!k) {
+            *out++ = c;
+            continue;
+        }
+        *out++ = to[k - from];
+        in++;
     }
-    return out;
+    *out = '\0';
 }
 
-// Splits line at every tab into f, which the caller reuses from line to line.
-static void split_tabs(std::string_view line, std::vector<std::string_view> &f) {
-    f.clear();
-    size_t start = 0;
-    for (size_t tab; (tab = line.find('\t', start)) != std::string_view::npos; start = tab + 1)
-        f.push_back(line.substr(start, tab - start));
-    f.push_back(line.substr(start));
+// The fields of one line, cut off in turn.
+struct line_cut {
+    char *rest;       // the fields not yet taken; null after the last
+    const char *end;  // the line's NUL
+};
+
+// Cuts the next field off the line at its tab, in place, and returns it;
+// null when no field is left.
+static char *next_field(line_cut *cut) {
+    char *field = cut->rest;
+    if (!field) return nullptr;
+    char *tab = static_cast<char *>(memchr(field, '\t', (size_t)(cut->end - field)));
+    cut->rest = tab ? tab + 1 : nullptr;
+    if (tab) *tab = '\0';
+    return field;
 }
 
-// The number strtoul reads from the whole field (and no further).
-static unsigned long field_number(std::string_view field) {
-    return strtoul(std::string(field).c_str(), nullptr, 10);
+// The number strtoul reads from the field; plain digits are read directly.
+static unsigned long field_number(const char *s) {
+    unsigned long v = 0;
+    int digits = 0;
+    for (; s[digits] >= '0' && s[digits] <= '9' && digits < 9; digits++) v = v * 10 + (unsigned long)(s[digits] - '0');
+    if (digits > 0 && !s[digits]) return v;
+    return strtoul(s, nullptr, 10);
 }
 
-static scm_result result_word(std::string_view w, scm_result fallback) {
-    if (w == "accepted") return SCM_ACCEPTED;
-    if (w == "running") return SCM_ALREADY_RUNNING;
-    if (w == "inactive") return SCM_NOT_ACTIVE;
-    if (w == "refused") return SCM_REFUSED;
+static scm_result result_word(const char *w, scm_result fallback) {
+    if (!strcmp(w, "accepted")) return SCM_ACCEPTED;
+    if (!strcmp(w, "running")) return SCM_ALREADY_RUNNING;
+    if (!strcmp(w, "inactive")) return SCM_NOT_ACTIVE;
+    if (!strcmp(w, "refused")) return SCM_REFUSED;
     return fallback;
 }
 
-static void apply_option(scripted_service &s, std::string_view opt) {
-    size_t eq = opt.find('=');
-    if (eq == std::string_view::npos) return;
-    std::string_view key = opt.substr(0, eq), val = opt.substr(eq + 1);
-    if (key == "start") s.on_start = result_word(val, s.on_start);
-    else if (key == "stop") s.on_stop = result_word(val, s.on_stop);
-    else if (key == "control") s.control_closed = val == "closed";
-    else if (key == "stops_after") s.stops_after = val == "never" ? -1 : strtol(std::string(val).c_str(), nullptr, 10);
+static void apply_option(scripted_service &s, char *opt) {
+    char *val = strchr(opt, '=');
+    if (!val) return;
+    *val++ = '\0';
+    if (!strcmp(opt, "start")) s.on_start = result_word(val, s.on_start);
+    else if (!strcmp(opt, "stop")) s.on_stop = result_word(val, s.on_stop);
+    else if (!strcmp(opt, "control")) s.control_closed = !strcmp(val, "closed");
+    else if (!strcmp(opt, "stops_after")) s.stops_after = !strcmp(val, "never") ? -1 : strtol(val, nullptr, 10);
+}
+
+// A text field: null for the word (null), else the field unescaped in place.
+static const char *text_field(char *field) {
+    if (!strcmp(field, "(null)")) return nullptr;
+    unescape(field);
+    return field;
 }
 
 // Parses the fields after "service"; lines with fewer than five are ignored.
-static void add_service(const std::vector<std::string_view> &f) {
-    if (f.size() < 6) return;
-    scripted_service s;
-    s.has_name = f[1] != "(null)";
-    s.has_display = f[2] != "(null)";
-    s.name = unescape(f[1]);
-    s.display = unescape(f[2]);
-    s.state = (uint32_t)field_number(f[3]);
-    s.pid = (uint32_t)field_number(f[4]);
-    if (f[5] == "unreadable") s.start = START_UNREADABLE;
-    else if (f[5] == "closed") s.start = START_CLOSED;
-    else s.start_type = (uint32_t)field_number(f[5]);
-    bool running = s.state == SCM_STATE_RUNNING;
+static void add_service(line_cut *cut) {
+    char *f[5];
+    for (char *&field : f)
+        if (!(field = next_field(cut))) return;
+    scripted_service s = {};
+    s.entry.name = text_field(f[0]);
+    s.entry.display_name = text_field(f[1]);
+    s.entry.state = (uint32_t)field_number(f[2]);
+    s.entry.pid = (uint32_t)field_number(f[3]);
+    s.start_type = 3;
+    if (!strcmp(f[4], "unreadable")) s.start = START_UNREADABLE;
+    else if (!strcmp(f[4], "closed")) s.start = START_CLOSED;
+    else s.start_type = (uint32_t)field_number(f[4]);
+    bool running = s.entry.state == SCM_STATE_RUNNING;
     s.on_start = running ? SCM_ALREADY_RUNNING : SCM_ACCEPTED;
     s.on_stop = running ? SCM_ACCEPTED : SCM_NOT_ACTIVE;
-    for (size_t i = 6; i < f.size(); i++) apply_option(s, f[i]);
-    if (s.has_name) g_fixture.by_name.emplace(s.name, g_fixture.services.size());
-    g_fixture.services.push_back(std::move(s));
+    while (char *opt = next_field(cut)) apply_option(s, opt);
+    g_fixture.services.push_back(s);
 }
 
-static void parse_line(std::string_view line, std::vector<std::string_view> &f) {
-    if (line.empty() || line[0] == '#') return;
-    split_tabs(line, f);
-    if (f[0] == "service") add_service(f);
-    else if (f[0] == "manager" && f.size() > 1) {
-        g_fixture.refuse_all = g_fixture.refuse_all || f[1] == "refuse";
-        g_fixture.refuse_control = g_fixture.refuse_control || f[1] == "refuse_control";
-    } else if (f[0] == "trace" && f.size() > 1) g_fixture.trace_path = std::string(f[1]);
+// Parses one line, which ends at end, its NUL.
+static void parse_line(char *line, const char *end) {
+    if (!*line || *line == '#') return;
+    line_cut cut = {line, end};
+    const char *kind = next_field(&cut);
+    if (!strcmp(kind, "service")) return add_service(&cut);
+    const char *arg = next_field(&cut);
+    if (!arg) return;
+    if (!strcmp(kind, "manager")) {
+        g_fixture.refuse_all = g_fixture.refuse_all || !strcmp(arg, "refuse");
+        g_fixture.refuse_control = g_fixture.refuse_control || !strcmp(arg, "refuse_control");
+    } else if (!strcmp(kind, "trace")) g_fixture.trace_path = arg;
+}
+
+static uint32_t name_hash(const char *s) {
+    uint32_t h = 2166136261u;
+    for (; *s; s++) h = (h ^ (unsigned char)*s) * 16777619u;
+    return h;
+}
+
+// The slot holding the first service named name, or the empty slot where it
+// would go; null when there are no slots.
+static int *name_slot(const char *name) {
+    std::vector<int> &slots = g_fixture.slots;
+    if (slots.empty()) return nullptr;
+    size_t mask = slots.size() - 1;
+    for (size_t i = name_hash(name) & mask;; i = (i + 1) & mask) {
+        int at = slots[i];
+        if (at < 0 || !strcmp(g_fixture.services[(size_t)at].entry.name, name)) return &slots[i];
+    }
+}
+
+// Indexes the named services, at most half the slots filled, and tells each
+// service the first of its name.
+static void index_names(void) {
+    size_t size = 16;
+    while (size < 2 * g_fixture.services.size()) size *= 2;
+    g_fixture.slots.assign(size, -1);
+    for (size_t i = 0; i < g_fixture.services.size(); i++) {
+        scripted_service &s = g_fixture.services[i];
+        int *slot = s.entry.name ? name_slot(s.entry.name) : nullptr;
+        if (slot && *slot < 0) *slot = (int)i;
+        s.first_of_name = slot ? (size_t)*slot : i;
+    }
+}
+
+// Reads the whole file at path into the fixture's block, with a NUL behind it.
+static bool read_file(const char *path) {
+    FILE *f = fopen(path, "rb");
+    if (!f) return false;
+    long size = fseek(f, 0, SEEK_END) == 0 ? ftell(f) : -1;
+    rewind(f);
+    size_t cap = size > 0 ? (size_t)size + 1 : 4096, len = 0;
+    std::unique_ptr<char[]> text(new char[cap]);
+    for (size_t n; (n = fread(text.get() + len, 1, cap - 1 - len, f)) > 0;) {
+        len += n;
+        if (len < cap - 1) continue;
+        std::unique_ptr<char[]> more(new char[cap * 2]);
+        memcpy(more.get(), text.get(), len);
+        text = std::move(more);
+        cap *= 2;
+    }
+    fclose(f);
+    text[len] = '\0';
+    g_fixture.text = std::move(text);
+    g_fixture.text_len = len;
+    return true;
 }
 
 // Reads the fixture afresh. Returns false when there is none.
 static bool load_fixture(void) {
     g_fixture = fixture();
     const char *path = getenv("SERVICES_FAKE_SCM");
-    FILE *f = path && *path ? fopen(path, "rb") : nullptr;
-    if (!f) return false;
-    std::string text;
-    char chunk[65536];
-    for (size_t n; (n = fread(chunk, 1, sizeof chunk, f)) > 0;) text.append(chunk, n);
-    fclose(f);
-    std::string_view all(text);
-    std::vector<std::string_view> fields;
-    for (size_t start = 0; start <= all.size();) {
-        size_t end = all.find('\n', start);
-        if (end == std::string_view::npos) end = all.size();
-        std::string_view line = all.substr(start, end - start);
-        if (end < all.size() && !line.empty() && line.back() == '\r') line.remove_suffix(1);
-        parse_line(line, fields);
-        start = end + 1;
+    if (!path || !*path || !read_file(path)) return false;
+    char *p = g_fixture.text.get(), *end = p + g_fixture.text_len;
+    size_t lines = 1;
+    for (const char *q = p; (q = static_cast<const char *>(memchr(q, '\n', (size_t)(end - q)))); q++) lines++;
+    g_fixture.services.reserve(lines);
+    while (p <= end) {
+        char *nl = static_cast<char *>(memchr(p, '\n', (size_t)(end - p)));
+        if (!nl) nl = end;
+        char *stop = nl;
+        if (nl < end && stop > p && stop[-1] == '\r') stop--;
+        *stop = '\0';
+        parse_line(p, stop);
+        p = nl + 1;
     }
+    index_names();
     return true;
 }
 
 static scripted_service *find_service(const char *name) {
-    auto it = g_fixture.by_name.find(name);
-    return it == g_fixture.by_name.end() ? nullptr : &g_fixture.services[it->second];
+    int *slot = name_slot(name);
+    return slot && *slot >= 0 ? &g_fixture.services[(size_t)*slot] : nullptr;
 }
 
 scm_manager *scm_connect(scm_purpose purpose) {
@@ -177,29 +269,30 @@ scm_manager *scm_connect(scm_purpose purpose) {
 void scm_disconnect(scm_manager *m) { delete m; }
 
 scm_list *scm_list_services(scm_manager *m) {
-    if (!m) return nullptr;
-    scm_list *l = new scm_list;
-    for (const scripted_service &s : g_fixture.services)
-        l->entries.push_back({s.has_name ? s.name.c_str() : nullptr,
-                              s.has_display ? s.display.c_str() : nullptr, s.state, s.pid});
-    return l;
+    return m ? new scm_list{g_fixture.services.size()} : nullptr;
 }
 
-size_t scm_list_count(const scm_list *l) { return l ? l->entries.size() : 0; }
+size_t scm_list_count(const scm_list *l) { return l ? l->count : 0; }
 
 const scm_entry *scm_list_at(const scm_list *l, size_t i) {
-    return l && i < l->entries.size() ? &l->entries[i] : nullptr;
+    return l && i < l->count && i < g_fixture.services.size() ? &g_fixture.services[i].entry : nullptr;
 }
 
 void scm_list_free(scm_list *l) { delete l; }
 
-scm_reader *scm_reader_new(scm_manager *m) { return m ? new scm_reader{m} : nullptr; }
+scm_reader *scm_reader_new(scm_manager *m) { return m ? new scm_reader{m, 0} : nullptr; }
 
 void scm_reader_free(scm_reader *r) { delete r; }
 
 int scm_read_start_type(scm_reader *r, const char *name, uint32_t *start_type) {
     if (!r || !name) return 0;
-    scripted_service *s = find_service(name);
+    // A load asks in the order of the list with the list's own pointers, so
+    // the entry after the last answered is looked at before the index.
+    std::vector<scripted_service> &all = g_fixture.services;
+    size_t at = r->next;
+    bool hit = at < all.size() && all[at].entry.name == name;
+    scripted_service *s = hit ? &all[all[at].first_of_name] : find_service(name);
+    if (s) r->next = hit ? at + 1 : (size_t)(s - all.data()) + 1;
     if (!s || s->start == START_CLOSED) return 0;
     if (s->start == START_UNREADABLE) return 0;
     *start_type = s->start_type;
@@ -217,17 +310,17 @@ scm_service *scm_open_service(scm_manager *m, const char *name, scm_access acces
 void scm_close_service(scm_service *s) { delete s; }
 
 scm_result scm_start(scm_service *s) {
-    trace("start", s->svc->name);
+    trace("start", s->svc->entry.name);
     return s->svc->on_start;
 }
 
 scm_result scm_stop(scm_service *s) {
-    trace("stop", s->svc->name);
+    trace("stop", s->svc->entry.name);
     return s->svc->on_stop;
 }
 
 int scm_query_status(scm_service *s, uint32_t *state, uint32_t *wait_hint_ms) {
-    trace("status", s->svc->name);
+    trace("status", s->svc->entry.name);
     long limit = s->svc->stops_after;
     bool stopped = limit >= 0 && s->polls >= limit;
     s->polls++;
@@ -237,5 +330,5 @@ int scm_query_status(scm_service *s, uint32_t *state, uint32_t *wait_hint_ms) {
 }
 
 void scm_sleep_ms(uint32_t ms) {
-    trace("sleep", std::to_string(ms));
+    trace("sleep", std::to_string(ms).c_str());
 }
