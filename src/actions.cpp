@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/platform.h"
 #include "request.h"
 
 int g_control;
@@ -27,14 +28,15 @@ int valid_unit(const char *s) {
 // The literal of a fixed-width text field, read no further than its width.
 template <size_t N>
 static char *put_field(char *p, const char (&field)[N]) {
-    return put_json(p, field, strnlen(field, N));
+    static_assert(N % 8 == 0, "fields are read eight bytes at a time");
+    return put_json_field(p, field, N);
 }
 
 // Room for any service object: every text field at six bytes a byte, the
 // numbers at their longest and the member names.
 static const size_t k_object_max = 6 * sizeof(svc_record) + 256;
 // What an object takes with a short name and a display name of some words.
-static const size_t k_object_usual = 240;
+static const size_t k_object_usual = 200;
 
 void emit_service(buf *b, const svc_record *r) {
     char *p = buf_reserve(b, k_object_max);
@@ -99,9 +101,13 @@ static void list_action(const request_params *p) {
         count += filter_passes(filter, r) ? 1 : 0;
     }
     buf doc = {};
-    // Storage for a usual object per service at once, rather than growing
-    // through every size from the first 4096 bytes up.
-    if (buf_reserve(&doc, (size_t)count * k_object_usual)) buf_commit(&doc, doc.data);
+    // Storage for a usual object per service at once, backed at once,
+    // rather than growing through every size from the first 4096 bytes up.
+    size_t usual = (size_t)count * k_object_usual;
+    if (buf_reserve(&doc, usual)) {
+        buf_commit(&doc, doc.data);
+        plat_prefault(doc.data, usual);
+    }
     document_start(&doc);
     buf_puts(&doc, ",\"count\":");
     buf_int(&doc, count);

@@ -132,6 +132,55 @@ char *put_json(char *p, const char *s, size_t n) {
     return p;
 }
 
+// Nonzero when one of the eight bytes of w is NUL.
+static uint64_t word_has_nul(uint64_t w) {
+    const uint64_t ones = 0x0101010101010101ull;
+    return (w - ones) & ~w & (ones * 0x80);
+}
+
+// Which of the bytes of w comes first in memory, given a mask with the high
+// bit of the first flagged byte set; bytes flagged after it are ignored.
+static size_t first_flagged(uint64_t mask) {
+#if defined(__GNUC__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    return (size_t)__builtin_ctzll(mask) / 8;
+#else
+    size_t i = 0;
+    unsigned char bytes[8];
+    memcpy(bytes, &mask, 8);
+    while (!(bytes[i] & 0x80)) i++;
+    return i;
+#endif
+}
+
+char *put_json_field(char *p, const char *field, size_t width) {
+    const char *q = field, *end = field + width;
+    *p++ = '"';
+    while (end - q >= 8) {
+        uint64_t w;
+        memcpy(&w, q, 8);
+        memcpy(p, &w, 8);
+        uint64_t stop = word_has_nul(w) | word_needs_escape(w);
+        if (!stop) {
+            p += 8;
+            q += 8;
+            continue;
+        }
+        size_t k = first_flagged(stop);
+        p += k;
+        q += k;
+        if (!*q) break;
+        p = put_escape(p, (unsigned char)*q++);
+    }
+    // Only a field without a NUL in its last word gets here with bytes left.
+    for (; q < end && *q; q++) {
+        unsigned char c = (unsigned char)*q;
+        if (k_forms.len[c] == 1) *p++ = (char)c;
+        else p = put_escape(p, c);
+    }
+    *p++ = '"';
+    return p;
+}
+
 void json_into(buf *b, const char *s) {
     size_t n = s ? strlen(s) : 0, size = 2;
     for (size_t i = 0; i < n; i++) size += k_forms.len[(unsigned char)s[i]];
