@@ -207,6 +207,7 @@ void load_services(void) {
     if (!m) return;
     scm_list *list = scm_list_services(m);
     size_t total = scm_list_count(list);
+    plat_prefault(g_svc, (total < SVC_MAX ? total : (size_t)SVC_MAX) * sizeof(svc_record));
     for (size_t i = 0; i < total && g_count < SVC_MAX; i++) {
         const scm_entry *e = scm_list_at(list, i);
         if (!e) break;

@@ -1,7 +1,9 @@
 // Process facilities on POSIX systems.
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <thread>
 #include <vector>
 
@@ -15,6 +17,19 @@ int plat_append(const char *path, const char *data, size_t len) {
     ssize_t n = write(fd, data, len);
     close(fd);
     return n == (ssize_t)len;
+}
+
+void plat_prefault(void *addr, size_t len) {
+#ifdef MADV_POPULATE_WRITE
+    // madvise takes whole pages: start at the page that holds addr.
+    long page = sysconf(_SC_PAGESIZE);
+    if (page <= 0 || !len) return;
+    uintptr_t start = (uintptr_t)addr & ~(uintptr_t)(page - 1);
+    madvise(reinterpret_cast<void *>(start), len + ((uintptr_t)addr - start), MADV_POPULATE_WRITE);
+#else
+    (void)addr;
+    (void)len;
+#endif
 }
 
 void plat_parallel(int workers, void (*fn)(void *ctx, int worker), void *ctx) {

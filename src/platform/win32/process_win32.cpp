@@ -68,6 +68,9 @@ void join_threads(std::vector<HANDLE> &threads)
 
 // Workers whose thread cannot be created run on the calling thread, after
 // the others have been started.
+// Windows pages are left to be backed as they are first written.
+void plat_prefault(void *, size_t) {}
+
 void plat_parallel(int workers, void (*fn)(void *ctx, int worker), void *ctx)
 {
     if (!fn || workers <= 0)
