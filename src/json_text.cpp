@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "word_scan.h"
+
 // Capacity for need bytes: 4096 doubled for a new buffer, cap doubled otherwise.
 static size_t grown_capacity(size_t cap, size_t need) {
     size_t c = cap ? cap * 2 : 4096;
@@ -102,15 +104,9 @@ static char *put_escape(char *p, unsigned char c) {
     return p;
 }
 
-// Nonzero when one of the eight bytes of w needs an escape: a byte below
-// 0x20, a quotation mark or a backslash (each test is exact as to whether
-// any byte of the word matches).
+// The bytes of w that need an escape: below 0x20, quotation marks and backslashes.
 static uint64_t word_needs_escape(uint64_t w) {
-    const uint64_t ones = 0x0101010101010101ull, highs = ones * 0x80;
-    uint64_t quote = w ^ (ones * '"'), backslash = w ^ (ones * '\\');
-    uint64_t below = (w - ones * 0x20) & ~w;
-    uint64_t zero_quote = (quote - ones) & ~quote, zero_backslash = (backslash - ones) & ~backslash;
-    return (below | zero_quote | zero_backslash) & highs;
+    return word_bytes_below(w, 0x20) | word_bytes_equal(w, '"') | word_bytes_equal(w, '\\');
 }
 
 char *put_json(char *p, const char *s, size_t n) {
@@ -118,7 +114,7 @@ char *put_json(char *p, const char *s, size_t n) {
     *p++ = '"';
     while (q < end) {
         uint64_t w;
-        if (end - q >= 8 && (memcpy(&w, q, 8), !word_needs_escape(w))) {
+        if (end - q >= 8 && !word_needs_escape(w = word_load(q))) {
             memcpy(p, &w, 8);
             p += 8;
             q += 8;
@@ -132,40 +128,19 @@ char *put_json(char *p, const char *s, size_t n) {
     return p;
 }
 
-// Nonzero when one of the eight bytes of w is NUL.
-static uint64_t word_has_nul(uint64_t w) {
-    const uint64_t ones = 0x0101010101010101ull;
-    return (w - ones) & ~w & (ones * 0x80);
-}
-
-// Which of the bytes of w comes first in memory, given a mask with the high
-// bit of the first flagged byte set; bytes flagged after it are ignored.
-static size_t first_flagged(uint64_t mask) {
-#if defined(__GNUC__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-    return (size_t)__builtin_ctzll(mask) / 8;
-#else
-    size_t i = 0;
-    unsigned char bytes[8];
-    memcpy(bytes, &mask, 8);
-    while (!(bytes[i] & 0x80)) i++;
-    return i;
-#endif
-}
-
 char *put_json_field(char *p, const char *field, size_t width) {
     const char *q = field, *end = field + width;
     *p++ = '"';
     while (end - q >= 8) {
-        uint64_t w;
-        memcpy(&w, q, 8);
+        uint64_t w = word_load(q);
         memcpy(p, &w, 8);
-        uint64_t stop = word_has_nul(w) | word_needs_escape(w);
+        uint64_t stop = word_zero_bytes(w) | word_needs_escape(w);
         if (!stop) {
             p += 8;
             q += 8;
             continue;
         }
-        size_t k = first_flagged(stop);
+        size_t k = word_first(stop);
         p += k;
         q += k;
         if (!*q) break;

@@ -209,22 +209,29 @@ static void index_names(void) {
     }
 }
 
-// Reads the whole file at path into the fixture's block, with a NUL behind it.
+// Reads the whole file at path into the fixture's block, with a NUL behind
+// it. A file of known size is read up to that size; one whose size cannot be
+// told is read until it ends, the block doubling as it fills.
 static bool read_file(const char *path) {
     FILE *f = fopen(path, "rb");
     if (!f) return false;
     long size = fseek(f, 0, SEEK_END) == 0 ? ftell(f) : -1;
     rewind(f);
-    size_t cap = size > 0 ? (size_t)size + 1 : 4096, len = 0;
+    bool known = size > 0;
+    size_t cap = known ? (size_t)size + 1 : 4096, len = 0;
     std::unique_ptr<char[]> text(new char[cap]);
     plat_prefault(text.get(), cap);
-    for (size_t n; (n = fread(text.get() + len, 1, cap - 1 - len, f)) > 0;) {
+    for (;;) {
+        if (len == cap - 1) {
+            if (known) break;
+            std::unique_ptr<char[]> more(new char[cap * 2]);
+            memcpy(more.get(), text.get(), len);
+            text = std::move(more);
+            cap *= 2;
+        }
+        size_t n = fread(text.get() + len, 1, cap - 1 - len, f);
+        if (n == 0) break;
         len += n;
-        if (len < cap - 1) continue;
-        std::unique_ptr<char[]> more(new char[cap * 2]);
-        memcpy(more.get(), text.get(), len);
-        text = std::move(more);
-        cap *= 2;
     }
     fclose(f);
     text[len] = '\0';
