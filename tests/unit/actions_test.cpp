@@ -41,6 +41,27 @@ TEST(EmitService, MemoryNullOnlyWhenZeroAndFailedFromThePredicate) {
     EXPECT_EQ(j["memory_bytes"].get<unsigned long long>(), 18446744073709551615ull);
 }
 
+TEST(EmitService, LongestEscapedFieldsFitTheRoomItReserves) {
+    svc_record r = {};
+    std::string all_escaped(sizeof r.name - 1, '\x01');
+    for (auto field : {r.name, r.description}) str_copy(field, 192, all_escaped.c_str());
+    for (auto field : {r.active, r.sub, r.enabled}) str_copy(field, 32, all_escaped.c_str());
+    str_copy(r.since, sizeof r.since, all_escaped.c_str());
+    r.pid = -2147483647 - 1;
+    r.memory_bytes = 18446744073709551615ull;
+    buf b = {};
+    emit_service(&b, &r);
+    emit_service(&b, &r);  // the second starts where the first ended
+    std::string text(b.data, b.len);
+    buf_free(&b);
+    std::string one = text.substr(0, text.size() / 2);
+    EXPECT_EQ(text, one + one);
+    auto j = nlohmann::json::parse(one);
+    EXPECT_EQ(j["name"].get<std::string>(), all_escaped);
+    EXPECT_EQ(j["since"].get<std::string>(), all_escaped.substr(0, 39));
+    EXPECT_EQ(j["pid"].get<int>(), -2147483647 - 1);
+}
+
 // Runs a real-mode restart against a fixture and returns the backend's trace.
 std::string restart_trace(const std::string &service_line, std::string *response) {
     temp_file trace;

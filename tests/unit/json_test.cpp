@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <nlohmann/json.hpp>
 #include <string>
 
@@ -47,6 +48,43 @@ TEST(JsonInto, NullGivesAnEmptyLiteral) {
     json_into(&b, nullptr);
     EXPECT_EQ(std::string(b.data, b.len), "\"\"");
     buf_free(&b);
+}
+
+// A 24-byte field written through put_json_field, with room to spare.
+std::string field_literal(const std::string &bytes) {
+    char field[24];
+    memset(field, 'Z', sizeof field);  // what lies behind a NUL is never read into the literal
+    memcpy(field, bytes.data(), bytes.size() < sizeof field ? bytes.size() : sizeof field);
+    char room[6 * sizeof field + 10];
+    char *end = put_json_field(room, field, sizeof field);
+    return std::string(room, end);
+}
+
+TEST(JsonField, StopsAtTheNulOrTheWidthAndEscapesAcrossWords) {
+    const std::string nul(1, '\0');
+    const struct {
+        std::string field, text;  // text: what the literal holds, before escaping
+    } cases[] = {
+        {nul, ""},
+        {"a" + nul, "a"},
+        {"1234567" + nul, "1234567"},
+        {"12345678" + nul, "12345678"},
+        {"12345678abcdefg" + nul, "12345678abcdefg"},
+        {std::string(23, 'x') + nul, std::string(23, 'x')},
+        {std::string(24, 'y'), std::string(24, 'y')},  // no NUL: the whole width
+        {"\"" + nul, "\""},
+        {"1234567\\" + nul, "1234567\\"},  // escape as the last byte of a word
+        {"12345678\t" + nul, "12345678\t"},  // and as the first of the next
+        {"\x01\x1f\x7f\xc3\xa9" + nul, "\x01\x1f\x7f\xc3\xa9"},
+        {std::string(23, '"') + nul, std::string(23, '"')},
+        {std::string(24, '\x02'), std::string(24, '\x02')},
+        {"ab" + nul + "\"\"\"", "ab"},
+    };
+    for (const auto &c : cases) {
+        std::string got = field_literal(c.field);
+        EXPECT_EQ(got, literal(c.text)) << c.text;
+        ASSERT_TRUE(nlohmann::json::accept(got)) << got;
+    }
 }
 
 TEST(BufNumbers, DecimalTextOfTheExtremes) {

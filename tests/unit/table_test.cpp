@@ -1,8 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "run_cgi.h"
@@ -215,6 +220,39 @@ TEST(Load, StopsAt2048InTheManagersOrderAndReadsEveryStartType) {
         ASSERT_STREQ(g_svc[i].enabled, start_type_word((uint32_t)(i % 5)));
         ASSERT_EQ(g_svc[i].pid, i);
     }
+}
+
+TEST(Load, AServiceNameFindsTheFirstServiceOfThatName) {
+    load_fixture(fixture_service("Twin", "first", 1, 0, "2") + fixture_service("Other", "o", 1, 0, "4") +
+                 fixture_service("Twin", "second", 4, 9, "3"));
+    ASSERT_EQ(g_count, 3);
+    for (int i : {0, 2}) EXPECT_STREQ(g_svc[i].enabled, "automatic") << g_svc[i].description;
+    EXPECT_STREQ(g_svc[1].enabled, "disabled");
+}
+
+TEST(Load, FixtureOfUnknownSizeIsReadToItsEnd) {
+    std::string text;
+    for (int i = 0; i < 300; i++) text += fixture_service("svc" + std::to_string(i), std::string(40, 'd'), 1, 0, "3");
+    ASSERT_GT(text.size(), 3 * 4096u);  // past the first block, and a doubling or more
+    std::string dir = temp_file().path + ".d";
+    ASSERT_EQ(mkdir(dir.c_str(), 0700), 0);
+    std::string fifo = dir + "/fixture";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::thread writer([&] {
+        FILE *f = fopen(fifo.c_str(), "wb");
+        if (!f) return;
+        fwrite(text.data(), 1, text.size(), f);
+        fclose(f);
+    });
+    setenv("SERVICES_FAKE_SCM", fifo.c_str(), 1);
+    load_services();
+    unsetenv("SERVICES_FAKE_SCM");
+    writer.join();
+    unlink(fifo.c_str());
+    rmdir(dir.c_str());
+    ASSERT_EQ(g_count, 300);
+    EXPECT_STREQ(g_svc[299].name, "svc299");
+    EXPECT_STREQ(g_svc[299].enabled, "manual");
 }
 
 TEST(Load, RefusedOrMissingManagerGivesAnEmptyTable) {
