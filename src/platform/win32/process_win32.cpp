@@ -21,12 +21,34 @@ void plat_stdout_binary(void)
 // file, so concurrent writers never overwrite each other. The path comes from
 // the narrow environment, so it is in the system code page: the ANSI call
 // takes it as it is.
+// Opens the file at path for appending, creating it when missing. A missing
+// file is created under a name of this process's own and then moved into
+// place, unless another process got there first: under Wine, creating the
+// file in place while other processes appended to it sometimes lost a line.
+static HANDLE open_for_append(const char *path)
+{
+    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    HANDLE f = CreateFileA(path, FILE_APPEND_DATA, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (f != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_NOT_FOUND)
+        return f;
+    char fresh[MAX_PATH + 32];
+    int n = snprintf(fresh, sizeof fresh, "%s.%lu.new", path, (unsigned long)GetCurrentProcessId());
+    if (n <= 0 || (size_t)n >= sizeof fresh)
+        return INVALID_HANDLE_VALUE;
+    HANDLE made = CreateFileA(fresh, FILE_APPEND_DATA, share, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (made == INVALID_HANDLE_VALUE)
+        return INVALID_HANDLE_VALUE;
+    CloseHandle(made);
+    if (!MoveFileExA(fresh, path, 0))
+        DeleteFileA(fresh);
+    return CreateFileA(path, FILE_APPEND_DATA, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
 int plat_append(const char *path, const char *data, size_t len)
 {
     if (!path || (!data && len) || len > MAXDWORD)
         return 0;
-    HANDLE f = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                           OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE f = open_for_append(path);
     if (f == INVALID_HANDLE_VALUE)
         return 0;
     DWORD written = 0;
