@@ -80,7 +80,8 @@ struct form_table {
 static constexpr form_table make_forms(void) {
     form_table t{};
     for (int c = 0; c < 256; c++) t.len[c] = c < 0x20 ? 6 : 1;
-    t.len['"'] = t.len['\\'] = t.len['\n'] = t.len['\r'] = t.len['\t'] = 2;
+    const unsigned char short_escapes[] = {'"', '\\', '\n', '\r', '\t'};
+    for (unsigned char c : short_escapes) t.len[c] = 2;
     return t;
 }
 
@@ -131,22 +132,18 @@ char *put_json(char *p, const char *s, size_t n) {
 char *put_json_field(char *p, const char *field, size_t width) {
     const char *q = field, *end = field + width;
     *p++ = '"';
-    while (end - q >= 8) {
-        uint64_t w = word_load(q);
-        memcpy(p, &w, 8);
-        uint64_t stop = word_zero_bytes(w) | word_needs_escape(w);
-        if (!stop) {
-            p += 8;
-            q += 8;
-            continue;
-        }
-        size_t k = word_first(stop);
+    while (end - q >= 16) {
+        byte_block b = block_load(q);
+        memcpy(p, &b, 16);
+        byte_block stop = (byte_block)(b < 0x20) | (byte_block)(b == '"') | (byte_block)(b == '\\');
+        size_t k = block_first(stop);
         p += k;
         q += k;
+        if (k == 16) continue;
         if (!*q) break;
         p = put_escape(p, (unsigned char)*q++);
     }
-    // Only a field without a NUL in its last word gets here with bytes left.
+    // Only a field without a NUL in its last block gets here with bytes left.
     for (; q < end && *q; q++) {
         unsigned char c = (unsigned char)*q;
         if (k_forms.len[c] == 1) *p++ = (char)c;

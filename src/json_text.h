@@ -41,9 +41,9 @@ inline char *put_lit(char *p, const char (&text)[N]) {
 // The n bytes at s as a JSON string literal: at most 2 + 6 * n bytes.
 char *put_json(char *p, const char *s, size_t n);
 // The text of a fixed-width field as a JSON string literal, up to its NUL or
-// its width, which is a multiple of 8. The field is read eight bytes at a
-// time and up to 7 bytes are written past the returned position, so the
-// room must hold 6 * width + 10 bytes.
+// its width. The field is read sixteen bytes at a time, never past its
+// width, and up to 15 bytes are written past the returned position, so the
+// room must hold 6 * width + 18 bytes.
 char *put_json_field(char *p, const char *field, size_t width);
 // Decimal digits of v: at most 20 bytes, 11 for an int with its sign.
 char *put_u64(char *p, unsigned long long v);

@@ -1,7 +1,7 @@
-// Scanning text eight bytes at a time. Each mask has the high bit set in the
-// bytes of a word that match; a mask may also flag bytes after the first
-// match, so only its first flagged byte is to be trusted, and a scan goes on
-// from the byte after it.
+// Scanning text eight or sixteen bytes at a time. Each mask has the high bit
+// set in the bytes of a word that match; a word mask may also flag bytes
+// after the first match, so only its first flagged byte is to be trusted,
+// and a scan goes on from the byte after it.
 #ifndef PLUGIN_WORD_SCAN_H
 #define PLUGIN_WORD_SCAN_H
 
@@ -40,6 +40,26 @@ inline size_t word_first(uint64_t mask) {
     while (!(bytes[i] & 0x80)) i++;
     return i;
 #endif
+}
+
+// Sixteen bytes as one vector, compared lane by lane; GCC and Clang lower
+// it to the target's vector instructions, or to words where there are none.
+typedef unsigned char byte_block __attribute__((vector_size(16)));
+
+inline byte_block block_load(const void *p) {
+    byte_block b;
+    memcpy(&b, p, 16);
+    return b;
+}
+
+// The position in memory of the first byte set in a block whose lanes are
+// 0 or 0xff; 16 when none is.
+inline size_t block_first(byte_block mask) {
+    uint64_t lo, hi;
+    memcpy(&lo, &mask, 8);
+    memcpy(&hi, reinterpret_cast<const char *>(&mask) + 8, 8);
+    if (lo) return word_first(lo);
+    return hi ? 8 + word_first(hi) : 16;
 }
 
 #endif

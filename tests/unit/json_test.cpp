@@ -55,7 +55,7 @@ std::string field_literal(const std::string &bytes) {
     char field[24];
     memset(field, 'Z', sizeof field);  // what lies behind a NUL is never read into the literal
     memcpy(field, bytes.data(), bytes.size() < sizeof field ? bytes.size() : sizeof field);
-    char room[6 * sizeof field + 10];
+    char room[6 * sizeof field + 18];
     char *end = put_json_field(room, field, sizeof field);
     return std::string(room, end);
 }
@@ -75,6 +75,9 @@ TEST(JsonField, StopsAtTheNulOrTheWidthAndEscapesAcrossWords) {
         {"\"" + nul, "\""},
         {"1234567\\" + nul, "1234567\\"},  // escape as the last byte of a word
         {"12345678\t" + nul, "12345678\t"},  // and as the first of the next
+        {std::string(15, 'b') + "\n" + nul, std::string(15, 'b') + "\n"},  // last of a block
+        {std::string(16, 'c') + "\"" + nul, std::string(16, 'c') + "\""},  // first after a block
+        {std::string(16, 'd') + nul, std::string(16, 'd')},  // the NUL behind a block
         {"\x01\x1f\x7f\xc3\xa9" + nul, "\x01\x1f\x7f\xc3\xa9"},
         {std::string(23, '"') + nul, std::string(23, '"')},
         {std::string(24, '\x02'), std::string(24, '\x02')},
