@@ -73,8 +73,8 @@ TEST(JsonField, StopsAtTheNulOrTheWidthAndEscapesAcrossWords) {
         {std::string(23, 'x') + nul, std::string(23, 'x')},
         {std::string(24, 'y'), std::string(24, 'y')},  // no NUL: the whole width
         {"\"" + nul, "\""},
-        {"1234567\\" + nul, "1234567\\"},  // escape as the last byte of a word
-        {"12345678\t" + nul, "12345678\t"},  // and as the first of the next
+        {"1234567\\" + nul, "1234567\\"},  // escape as the last byte of a block's first half
+        {"12345678\t" + nul, "12345678\t"},  // and as the first of its second half
         {std::string(15, 'b') + "\n" + nul, std::string(15, 'b') + "\n"},  // last of a block
         {std::string(16, 'c') + "\"" + nul, std::string(16, 'c') + "\""},  // first after a block
         {std::string(16, 'd') + nul, std::string(16, 'd')},  // the NUL behind a block
