@@ -56,7 +56,7 @@ function cgiEnv({ query = '', method = 'GET', control = false, env = {} }) {
 // error, the JSON header block (after a status line when one is expected)
 // and a body of one document ending in one line feed. Returns the document.
 function checkResponse(r, status) {
-  assert.equal(r.status, 0, 'exit status');
+  assert.equal(r.status, 0, `exit status ${r.status} (signal ${r.signal}), ${r.stdout.length} bytes out, standard error: ${r.stderr}`);
   assert.equal(r.stderr.length, 0, `standard error: ${r.stderr}`);
   const text = r.stdout.toString('latin1');
   assert.ok(!text.includes('\r\r\n'), 'no CR CR LF');
@@ -67,22 +67,48 @@ function checkResponse(r, status) {
   return { body, doc: JSON.parse(body) };
 }
 
-// Runs the program once, as a web server would, and returns the raw result.
-function cgi(request) {
-  const r = spawnSync('wine', [exe], { env: cgiEnv(request), timeout: 120000 });
-  if (r.error) throw r.error;
-  return r;
+// Wine 8 now and then fails to start a process at all: status 1, no output,
+// and with its error channel on, "wine client error:...: write: Bad file
+// descriptor" (about one start in 5,000 when many start at once). The program
+// itself always exits 0 with a response, so such a run is Wine's own failure
+// and is run again, at most twice, with a note in the test output.
+const LAUNCH_TRIES = 3;
+function wineLaunchFailed(r) {
+  return r.status === 1 && r.stdout.length === 0
+    && /^(wine client error:[^\n]*\n)*$/.test(r.stderr.toString('utf8'));
 }
 
-function cgiAsync(request) {
+function noteRetry(what) {
+  console.log(`# Wine failed to start ${what}; run again`);
+}
+
+// Runs the program once, as a web server would, and returns the raw result.
+function cgi(request) {
+  for (let tries = 1; ; tries++) {
+    const r = spawnSync('wine', [exe], { env: cgiEnv(request), timeout: 120000 });
+    if (r.error) throw r.error;
+    if (tries === LAUNCH_TRIES || !wineLaunchFailed(r)) return r;
+    noteRetry(`the program (${request.query})`);
+  }
+}
+
+function runOnce(request) {
   return new Promise((resolve, reject) => {
     const child = spawn('wine', [exe], { env: cgiEnv(request) });
     const out = []; const err = [];
     child.stdout.on('data', (d) => out.push(d));
     child.stderr.on('data', (d) => err.push(d));
     child.on('error', reject);
-    child.on('close', (status) => resolve({ status, stdout: Buffer.concat(out), stderr: Buffer.concat(err) }));
+    child.on('close', (status, signal) => resolve({ status, signal, stdout: Buffer.concat(out), stderr: Buffer.concat(err) }));
   });
+}
+
+async function cgiAsync(request) {
+  for (let tries = 1; ; tries++) {
+    const r = await runOnce(request);
+    if (tries === LAUNCH_TRIES || !wineLaunchFailed(r)) return r;
+    noteRetry(`the program (${request.query})`);
+  }
 }
 
 function list(filter = 'all') {
@@ -105,8 +131,16 @@ function errorBytes(status, message) {
   return `Status: ${status}\r\n${HEADER}{"ok":false,"error":"${message}"}\n`;
 }
 
+// The same failure can hit the process of a service that the manager starts:
+// StartService then fails, the program rightly answers "control failed" and
+// the service is still stopped. Such a start is asked for once more.
 function expectControl(name, op) {
-  const r = control(name, op);
+  let r = control(name, op);
+  if (op !== 'stop' && r.stdout.toString('utf8') === errorBytes('500 Internal Server Error', 'control failed')
+      && show(name).active === 'inactive') {
+    noteRetry(`the service ${name}`);
+    r = control(name, op);
+  }
   checkResponse(r);
   assert.equal(r.stdout.toString('utf8'), successBytes(name, op), `${op} ${name}`);
 }
