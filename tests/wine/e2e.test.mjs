@@ -69,7 +69,7 @@ function checkResponse(r, status) {
 
 // Wine 8 now and then fails to start a process at all: status 1, no output,
 // and with its error channel on, "wine client error:...: write: Bad file
-// descriptor" (about one start in 5,000 when many start at once). The program
+// descriptor" (a few starts in 10,000 when many start at once). The program
 // itself always exits 0 with a response, so such a run is Wine's own failure
 // and is run again, at most twice, with a note in the test output.
 const LAUNCH_TRIES = 3;
