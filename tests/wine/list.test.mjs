@@ -1,0 +1,117 @@
+// The list and show actions of the Windows build against Wine's service
+// manager: every test service with its fields, the cuts, filters, concurrent
+// lists and a table filled to its 2048 records.
+import { test } from 'node:test';
+import assert from 'node:assert/strict';
+import {
+  HEADER, ENABLED, testServices, cgi, cgiAsync, checkResponse, errorBytes, list, utf8Cut, prefixScript, work, usePrefix,
+} from './lib.mjs';
+
+usePrefix();
+
+test('list carries every test service with its state, start type and fixed fields', () => {
+  const r = cgi({ query: 'action=list&filter=all' });
+  const { doc } = checkResponse(r);
+  assert.equal(doc.ok, true);
+  assert.equal(doc.init_system, 'windows-scm');
+  assert.equal(doc.control_enabled, false);
+  assert.equal(doc.count, doc.services.length);
+  const byName = new Map(doc.services.map((s) => [s.name, s]));
+  for (const t of testServices) {
+    const name = utf8Cut(t.name, 191);
+    const s = byName.get(name);
+    assert.ok(s, `${name} listed`);
+    assert.deepEqual(s, {
+      name, description: utf8Cut(t.display, 191), active: 'inactive', sub: '1',
+      enabled: ENABLED[t.start], pid: 0, memory_bytes: null, since: '-', failed: false,
+    });
+  }
+  const running = doc.services.filter((s) => s.active === 'running');
+  assert.ok(running.length > 0, "Wine's own services run");
+  for (const s of running) assert.ok(s.pid > 0 && s.sub === '4', `${s.name} has a pid`);
+});
+
+test('a non-ASCII display name arrives as UTF-8 bytes', () => {
+  const t = testServices.find((s) => /[^\x00-\x7f]/.test(s.display));
+  const r = cgi({ query: `action=show&unit=${t.name}` });
+  const { doc } = checkResponse(r);
+  assert.ok(r.stdout.includes(Buffer.from(`"description":"${t.display}"`, 'utf8')));
+  assert.equal(doc.service.description, t.display);
+});
+
+test('a 200-character name is cut to 191 bytes and its start type is still read', () => {
+  const t = testServices.find((s) => s.name.length === 200);
+  const s = list().services.find((x) => t.name.startsWith(x.name) && x.name.length > 150);
+  assert.equal(Buffer.byteLength(s.name), 191);
+  assert.equal(s.enabled, ENABLED[t.start]);
+});
+
+test('show answers with the exact document, and 404 for a name no service bears', () => {
+  const r = cgi({ query: 'action=show&unit=pst_quote' });
+  checkResponse(r);
+  assert.equal(r.stdout.toString('utf8'), HEADER
+    + '{"ok":true,"init_system":"windows-scm","control_enabled":false,"service":{"name":"pst_quote",'
+    + '"description":"Quote \\" and backslash \\\\ in a display name","active":"inactive","sub":"1",'
+    + '"enabled":"manual","pid":0,"memory_bytes":null,"since":"-","failed":false}}\n');
+  for (const unit of ['pst_nonexistent', 'PST_DEMAND']) {
+    const miss = cgi({ query: `action=show&unit=${unit}` });
+    checkResponse(miss, '404 Not Found');
+    assert.equal(miss.stdout.toString('utf8'), errorBytes('404 Not Found', 'service not found'));
+  }
+});
+
+test('list filters change the services, never the summary', () => {
+  const all = list('all');
+  const sum = all.summary;
+  assert.equal(sum.failed, 0);
+  assert.equal(sum.running + sum.failed + sum.inactive, all.count);
+  assert.equal(sum.running, all.services.filter((s) => s.active === 'running').length);
+  const cases = [
+    ['running', sum.running, (s) => s.active === 'running'],
+    ['inactive', sum.inactive, (s) => s.active !== 'running'],
+    ['failed', 0, () => false],
+    ['', all.count, () => true],
+    ['bogus', all.count, () => true],
+  ];
+  for (const [filter, count, keep] of cases) {
+    const doc = list(filter);
+    assert.deepEqual(doc.summary, sum, `summary with filter "${filter}"`);
+    assert.equal(doc.count, count, `count with filter "${filter}"`);
+    assert.deepEqual(doc.services, all.services.filter(keep), `services with filter "${filter}"`);
+  }
+});
+
+test('50 simultaneous list requests all answer the same complete document', async () => {
+  const results = await Promise.all(Array.from({ length: 50 }, () => cgiAsync({ query: 'action=list' })));
+  const first = checkResponse(results[0]);
+  assert.ok(first.doc.count >= testServices.length);
+  assert.equal(first.doc.services.length, first.doc.count);
+  results.forEach((r, i) => {
+    const { body, doc } = checkResponse(r);
+    assert.equal(body, first.body, `response ${i} equals the first`);
+    assert.equal(doc.services.filter((s) => s.enabled === '-').length, 0, `response ${i}: every start type read`);
+  });
+});
+
+test('with 2050 more services registered the table holds 2048, every start type read', () => {
+  prefixScript('--add', work, '2050');
+  const r = cgi({ query: 'action=list' });
+  const { doc } = checkResponse(r);
+  assert.equal(doc.count, 2048);
+  assert.equal(doc.services.length, 2048);
+  assert.equal(new Set(doc.services.map((s) => s.name)).size, 2048, 'no entry twice');
+  const sum = doc.summary;
+  assert.equal(sum.running + sum.failed + sum.inactive, 2048);
+  const unread = doc.services.filter((s) => s.enabled === '-');
+  assert.deepEqual(unread, [], 'every start type read');
+  const bulk = doc.services.filter((s) => s.name.startsWith('pst_bulk_'));
+  assert.ok(bulk.length > 2000);
+  assert.ok(bulk.every((s) => s.enabled === 'manual' && s.active === 'inactive'));
+  // Sorted: running first, then by name byte for byte.
+  const order = (s) => (s.active === 'running' ? 0 : 1);
+  for (let i = 1; i < doc.services.length; i++) {
+    const a = doc.services[i - 1]; const b = doc.services[i];
+    const byKey = order(a) - order(b) || Buffer.compare(Buffer.from(a.name), Buffer.from(b.name));
+    assert.ok(byKey < 0, `${a.name} before ${b.name}`);
+  }
+});
