@@ -19,13 +19,13 @@ static int valid_op(const char *op) {
 }
 
 static int start_ok(scm_service *s) {
-    scm_result r = scm_start(s);
-    return r == SCM_ACCEPTED || r == SCM_ALREADY_RUNNING;
+    scm_reason r = scm_start(s).reason;
+    return r == SCM_OK || r == SCM_ALREADY_RUNNING;
 }
 
 static int stop_ok(scm_service *s) {
-    scm_result r = scm_stop(s);
-    return r == SCM_ACCEPTED || r == SCM_NOT_ACTIVE;
+    scm_reason r = scm_stop(s).reason;
+    return r == SCM_OK || r == SCM_NOT_ACTIVE;
 }
 
 // Polls until the service reports stopped, sleeping a tenth of its wait hint
@@ -33,9 +33,10 @@ static int stop_ok(scm_service *s) {
 static int wait_stopped(scm_service *s) {
     uint32_t waited = 0;
     for (;;) {
-        uint32_t state, hint;
-        if (!scm_query_status(s, &state, &hint)) return 0;
-        if (state == SCM_STATE_STOPPED) return 1;
+        scm_status st;
+        if (scm_read_status(s, &st).reason != SCM_OK) return 0;
+        if (st.state == SCM_STATE_STOPPED) return 1;
+        uint32_t hint = st.wait_hint_ms;
         if (waited >= RESTART_WAIT_LIMIT_MS) return 0;
         uint32_t pause = hint / 10;
         if (pause < 100) pause = 100;
@@ -50,10 +51,10 @@ static int restart_ok(scm_service *s) {
     return stop_ok(s) && wait_stopped(s) && start_ok(s);
 }
 
-static scm_access access_for(const char *op) {
-    if (strcmp(op, "stop") == 0) return SCM_ACCESS_STOP;
-    if (strcmp(op, "start") == 0) return SCM_ACCESS_START_STOP;
-    return SCM_ACCESS_RESTART;
+static uint32_t rights_for(const char *op) {
+    if (strcmp(op, "stop") == 0) return SCM_RIGHT_STOP;
+    if (strcmp(op, "start") == 0) return SCM_RIGHT_START | SCM_RIGHT_STOP;
+    return SCM_RIGHT_START | SCM_RIGHT_STOP | SCM_RIGHT_QUERY_STATUS;
 }
 
 // Asks the service manager to carry out op on unit; writes the error
@@ -64,7 +65,7 @@ static int control_service(const char *unit, const char *op) {
         err_json(500, "Internal Server Error", "control failed");
         return 0;
     }
-    scm_service *s = scm_open_service(m, unit, access_for(op));
+    scm_service *s = scm_open_service(m, unit, rights_for(op), nullptr);
     if (!s) {
         scm_disconnect(m);
         err_json(404, "Not Found", "service not found");

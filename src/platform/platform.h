@@ -19,25 +19,15 @@ struct scm_reader;    // per-thread state for reading configurations
 // only for the right to connect.
 enum scm_purpose { SCM_FOR_LISTING, SCM_FOR_CONTROL };
 
-// Access asked when a service is opened for control: stop alone, start and
-// stop, or start, stop and status queries (for a restart that waits).
-enum scm_access { SCM_ACCESS_STOP, SCM_ACCESS_START_STOP, SCM_ACCESS_RESTART };
-
 // The manager's state numbers (1 stopped ... 7 paused), as the manager gives them.
 enum {
     SCM_STATE_STOPPED = 1,
     SCM_STATE_START_PENDING = 2,
     SCM_STATE_STOP_PENDING = 3,
     SCM_STATE_RUNNING = 4,
+    SCM_STATE_CONTINUE_PENDING = 5,
+    SCM_STATE_PAUSE_PENDING = 6,
     SCM_STATE_PAUSED = 7
-};
-
-// Outcome of a start or stop request.
-enum scm_result {
-    SCM_ACCEPTED,          // the manager accepted the request
-    SCM_ALREADY_RUNNING,   // start refused: the service is running
-    SCM_NOT_ACTIVE,        // stop refused: the service is not running
-    SCM_REFUSED            // refused for any other reason
 };
 
 // One enumerated service. name and display_name may be null when the
@@ -71,15 +61,94 @@ void scm_reader_free(scm_reader *r);
 // Returns 1 and sets *start_type, or 0 when it cannot be obtained.
 int scm_read_start_type(scm_reader *r, const char *name, uint32_t *start_type);
 
-// Opens a service for control; null when it cannot be opened for any reason.
-scm_service *scm_open_service(scm_manager *m, const char *name, scm_access access);
+// ---- one service -----------------------------------------------------------
+//
+// A service is opened by name with the rights its caller needs, and asked
+// for no more: an account that lacks one right asked fails the whole open.
+// A connection made for control (SCM_FOR_CONTROL) suffices to open one.
+
+// Rights asked when a service is opened, combined as bits.
+enum {
+    SCM_RIGHT_START = 1u << 0,
+    SCM_RIGHT_STOP = 1u << 1,
+    SCM_RIGHT_QUERY_STATUS = 1u << 2,
+    SCM_RIGHT_QUERY_CONFIG = 1u << 3,
+    SCM_RIGHT_ENUM_DEPENDENTS = 1u << 4
+};
+
+// Why the manager refused a call, in our own words.
+enum scm_reason {
+    SCM_OK,                     // not refused
+    SCM_NO_SUCH_SERVICE,        // no service of that name, or a name it cannot take
+    SCM_ACCESS_DENIED,          // the account lacks a right asked
+    SCM_DISABLED,               // start refused: the service is disabled
+    SCM_MARKED_FOR_DELETE,      // the service is marked for deletion
+    SCM_DEPENDENTS_RUNNING,     // stop refused: services that depend on it run
+    SCM_CANNOT_ACCEPT_CONTROL,  // no control can be taken now (stopped or pending)
+    SCM_CONTROL_NOT_ACCEPTED,   // the service does not accept this control
+    SCM_ALREADY_RUNNING,        // start refused: the service is not stopped
+    SCM_NOT_ACTIVE,             // stop refused: the service is not running
+    SCM_TIMED_OUT,              // the service did not answer the control in time
+    SCM_LEVEL_NOT_SUPPORTED,    // the manager does not know what was asked
+    SCM_OTHER                   // anything else; see the code
+};
+
+// The answer to one call: a reason, and the platform's own error number
+// (0 when not refused) to tell refusals of the reason SCM_OTHER apart.
+struct scm_outcome {
+    scm_reason reason;
+    uint32_t code;
+};
+
+// The controls a service accepts now, as bits of scm_status.controls_accepted.
+enum {
+    SCM_ACCEPTS_STOP = 1u << 0,
+    SCM_ACCEPTS_PAUSE_CONTINUE = 1u << 1,
+    SCM_ACCEPTS_SHUTDOWN = 1u << 2,
+    SCM_ACCEPTS_PRESHUTDOWN = 1u << 3
+};
+
+// What the manager reports of a service now.
+struct scm_status {
+    uint32_t state;              // SCM_STATE_*, or any other number the manager gives
+    uint32_t controls_accepted;  // SCM_ACCEPTS_* bits
+    uint32_t win32_exit_code;
+    uint32_t service_exit_code;
+    uint32_t check_point;        // grows while a pending operation makes progress
+    uint32_t wait_hint_ms;       // how long the pending operation may take to progress
+    uint32_t pid;                // 0 without a process
+};
+
+// Which dependents to name: all of them, or those in any state but stopped.
+enum scm_which { SCM_DEPENDENTS_ALL, SCM_DEPENDENTS_ACTIVE };
+
+struct scm_names;  // a list of service names, owned by the backend
+
+// Opens the service named `name` (full name, UTF-8) asking for `rights`.
+// Null when it cannot be opened; *why (when not null) then says why.
+scm_service *scm_open_service(scm_manager *m, const char *name, uint32_t rights, scm_outcome *why);
+// Closes an opened service; null is ignored.
 void scm_close_service(scm_service *s);
-scm_result scm_start(scm_service *s);
-scm_result scm_stop(scm_service *s);
-// Reads the current state and the wait hint in milliseconds. Returns 0 when
-// the status cannot be read.
-int scm_query_status(scm_service *s, uint32_t *state, uint32_t *wait_hint_ms);
-// Waits, as the manager's clock sees it (the scripted backend only pretends).
+// Asks for a start (SCM_RIGHT_START) or a stop (SCM_RIGHT_STOP). SCM_OK when
+// the manager accepted the request; neither waits for the new state.
+scm_outcome scm_start(scm_service *s);
+scm_outcome scm_stop(scm_service *s);
+// Reads the status (SCM_RIGHT_QUERY_STATUS) into *out.
+scm_outcome scm_read_status(scm_service *s, scm_status *out);
+// Reads the start type (SCM_RIGHT_QUERY_CONFIG): 0 boot ... 4 disabled, or
+// any other number the manager gives.
+scm_outcome scm_read_service_start_type(scm_service *s, uint32_t *start_type);
+// Names the services that depend on this one (SCM_RIGHT_ENUM_DEPENDENTS), in
+// the manager's order. *out is null unless SCM_OK; free it with scm_names_free.
+scm_outcome scm_list_dependents(scm_service *s, scm_which which, scm_names **out);
+size_t scm_names_count(const scm_names *n);
+// Name i, or null when i is out of range.
+const char *scm_names_at(const scm_names *n, size_t i);
+void scm_names_free(scm_names *n);
+
+// Milliseconds on a clock that only moves forward, from an arbitrary start.
+uint64_t scm_now_ms(void);
+// Waits ms milliseconds. The scripted backend only advances its clock.
 void scm_sleep_ms(uint32_t ms);
 
 // ---- process facilities ----------------------------------------------------

@@ -89,15 +89,15 @@ TEST(Control, RealModeOutcomes) {
     const struct {
         const char *fixture_extra, *op, *expected, *access;
     } cases[] = {
-        {"", "start", "ok", "0x30"},
-        {"start=running", "start", "ok", "0x30"},
-        {"start=refused", "start", "500 Internal Server Error|control failed", "0x30"},
-        {"stop=accepted", "stop", "ok", "0x20"},
-        {"stop=inactive", "stop", "ok", "0x20"},
-        {"stop=refused", "stop", "500 Internal Server Error|control failed", "0x20"},
-        {"control=closed", "stop", "404 Not Found|service not found", "0x20"},
-        {"stop=inactive\tstart=accepted", "restart", "ok", "0x34"},
-        {"stop=accepted\tstops_after=never", "restart", "500 Internal Server Error|control failed", "0x34"},
+        {"", "start", "ok", "start+stop"},
+        {"start=running", "start", "ok", "start+stop"},
+        {"start=refused", "start", "500 Internal Server Error|control failed", "start+stop"},
+        {"stop=accepted", "stop", "ok", "stop"},
+        {"stop=inactive", "stop", "ok", "stop"},
+        {"stop=refused", "stop", "500 Internal Server Error|control failed", "stop"},
+        {"open=missing", "stop", "404 Not Found|service not found", "stop"},
+        {"stop=inactive\tstart=accepted", "restart", "ok", "start+stop+status"},
+        {"stop=accepted\tstops_after=never", "restart", "500 Internal Server Error|control failed", "start+stop+status"},
     };
     for (const auto &c : cases) {
         temp_file trace;

@@ -81,24 +81,25 @@ TEST(Restart, StopsWaitsForStoppedThenStarts) {
     size_t control = t.find("connect control\n");
     ASSERT_NE(control, std::string::npos);
     EXPECT_EQ(t.substr(control),
-              "connect control\nopen Svc 0x34\nstop Svc\n"
+              "connect control\nopen Svc start+stop+status\nstop Svc\n"
               "status Svc\nsleep 200\nstatus Svc\nsleep 200\nstatus Svc\nstart Svc\n");
 }
 
 TEST(Restart, OutcomesOfEachStep) {
     const struct {
+        int state;
         const char *options;
         bool ok;
     } cases[] = {
-        {"stop=inactive\tstart=accepted", true},   // already stopped counts
-        {"stop=accepted\tstart=running", true},    // started meanwhile counts
-        {"stop=refused", false},
-        {"stop=accepted\tstart=refused", false},
-        {"stop=accepted\tstops_after=never", false},  // the 20 s bound
+        {1, "", true},                            // already stopped counts
+        {4, "stop=accepted\tstart=running", true},  // started meanwhile counts
+        {4, "stop=refused", false},
+        {4, "stop=accepted\tstart=refused", false},
+        {4, "stop=accepted\tstops_after=never", false},  // the 20 s bound
     };
     for (const auto &c : cases) {
         std::string response;
-        std::string t = restart_trace(fixture_service("Svc", "d", 4, 9, "3", c.options), &response);
+        std::string t = restart_trace(fixture_service("Svc", "d", c.state, 9, "3", c.options), &response);
         SCOPED_TRACE(c.options);
         auto doc = nlohmann::json::parse(response_body(response));
         EXPECT_EQ(doc["ok"], c.ok);

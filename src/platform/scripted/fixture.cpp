@@ -88,22 +88,123 @@ static unsigned long field_number(const char *s) {
     return strtoul(s, nullptr, 10);
 }
 
-static scm_result result_word(const char *w, scm_result fallback) {
-    if (!strcmp(w, "accepted")) return SCM_ACCEPTED;
-    if (!strcmp(w, "running")) return SCM_ALREADY_RUNNING;
-    if (!strcmp(w, "inactive")) return SCM_NOT_ACTIVE;
-    if (!strcmp(w, "refused")) return SCM_REFUSED;
-    return fallback;
+namespace {
+
+struct refusal_word {
+    const char *word;
+    scm_outcome outcome;  // with the Windows error number of the reason
+};
+
+const refusal_word k_refusals[] = {
+    {"accepted", {SCM_OK, 0}},
+    {"missing", {SCM_NO_SUCH_SERVICE, 1060}},
+    {"denied", {SCM_ACCESS_DENIED, 5}},
+    {"disabled", {SCM_DISABLED, 1058}},
+    {"deleting", {SCM_MARKED_FOR_DELETE, 1072}},
+    {"dependents", {SCM_DEPENDENTS_RUNNING, 1051}},
+    {"cannot_accept", {SCM_CANNOT_ACCEPT_CONTROL, 1061}},
+    {"not_accepted", {SCM_CONTROL_NOT_ACCEPTED, 1052}},
+    {"running", {SCM_ALREADY_RUNNING, 1056}},
+    {"inactive", {SCM_NOT_ACTIVE, 1062}},
+    {"timeout", {SCM_TIMED_OUT, 1053}},
+    {"unsupported", {SCM_LEVEL_NOT_SUPPORTED, 124}},
+    {"refused", {SCM_OTHER, 1064}},
+};
+
+struct bit_word {
+    const char *word;
+    uint32_t bit;
+};
+
+const bit_word k_rights[] = {
+    {"start", SCM_RIGHT_START},          {"stop", SCM_RIGHT_STOP},
+    {"status", SCM_RIGHT_QUERY_STATUS},  {"config", SCM_RIGHT_QUERY_CONFIG},
+    {"dependents", SCM_RIGHT_ENUM_DEPENDENTS},
+};
+
+const bit_word k_accepts[] = {
+    {"stop", SCM_ACCEPTS_STOP},
+    {"pause", SCM_ACCEPTS_PAUSE_CONTINUE},
+    {"shutdown", SCM_ACCEPTS_SHUTDOWN},
+    {"preshutdown", SCM_ACCEPTS_PRESHUTDOWN},
+};
+
+}  // namespace
+
+scm_outcome scripted_refusal(scm_reason reason) {
+    for (const refusal_word &r : k_refusals)
+        if (r.outcome.reason == reason) return r.outcome;
+    return {SCM_OTHER, 1064};
+}
+
+// A refusal word, or a decimal number N for another refusal with error N;
+// anything else leaves the call unscripted.
+static scripted_answer answer_word(const char *w) {
+    for (const refusal_word &r : k_refusals)
+        if (!strcmp(w, r.word)) return {true, r.outcome};
+    char *end = nullptr;
+    unsigned long code = strtoul(w, &end, 10);
+    if (*w >= '0' && *w <= '9' && !*end) return {true, {SCM_OTHER, (uint32_t)code}};
+    return {false, {SCM_OK, 0}};
+}
+
+// The bits of a list of words separated by commas; "none" or unknown words
+// add nothing.
+template <size_t N>
+static uint32_t bits_of(const char *list, const bit_word (&table)[N]) {
+    uint32_t bits = 0;
+    while (*list) {
+        size_t len = strcspn(list, ",");
+        for (const bit_word &b : table)
+            if (strlen(b.word) == len && !strncmp(list, b.word, len)) bits |= b.bit;
+        list += len + (list[len] == ',');
+    }
+    return bits;
+}
+
+// Cuts a list of names separated by commas, in place, into the names back
+// to back, each unescaped and NUL-terminated; returns how many there are.
+static uint32_t cut_names(char *list) {
+    if (!*list) return 0;
+    uint32_t count = 0;
+    char *out = list, *in = list;
+    for (bool last = false; !last; count++) {
+        size_t len = strcspn(in, ",");
+        last = !in[len];
+        in[len] = '\0';
+        unescape(in);
+        size_t n = strlen(in) + 1;
+        memmove(out, in, n);
+        out += n;
+        in += len + 1;
+    }
+    return count;
+}
+
+// Applies one option of the service-level script.
+static void apply_service_option(scripted_service &s, const char *opt, char *val) {
+    if (!strcmp(opt, "open")) s.on_open = answer_word(val);
+    else if (!strcmp(opt, "start")) s.on_start = answer_word(val);
+    else if (!strcmp(opt, "stop")) s.on_stop = answer_word(val);
+    else if (!strcmp(opt, "status")) s.on_status = answer_word(val);
+    else if (!strcmp(opt, "rights")) s.rights = bits_of(val, k_rights);
+    else if (!strcmp(opt, "accepts")) s.accepts = bits_of(val, k_accepts);
+    else if (!strcmp(opt, "stops_after")) s.stops_after = !strcmp(val, "never") ? -1 : strtol(val, nullptr, 10);
+    else if (!strcmp(opt, "checkpoint")) s.stall = !strcmp(val, "stall");
+    else if (!strcmp(opt, "hint")) s.wait_hint_ms = (uint32_t)field_number(val);
+    else if (!strcmp(opt, "exit")) s.exit_code = (uint32_t)field_number(val);
+    else if (!strcmp(opt, "service_exit")) s.service_exit_code = (uint32_t)field_number(val);
+    else if (!strcmp(opt, "dependents")) {
+        s.dependent_count = cut_names(val);
+        s.dependents = val;
+    }
 }
 
 static void apply_option(scripted_service &s, char *opt) {
     char *val = strchr(opt, '=');
     if (!val) return;
     *val++ = '\0';
-    if (!strcmp(opt, "start")) s.on_start = result_word(val, s.on_start);
-    else if (!strcmp(opt, "stop")) s.on_stop = result_word(val, s.on_stop);
-    else if (!strcmp(opt, "control")) s.control_closed = !strcmp(val, "closed");
-    else if (!strcmp(opt, "stops_after")) s.stops_after = !strcmp(val, "never") ? -1 : strtol(val, nullptr, 10);
+    apply_service_option(s, opt, val);
 }
 
 // A text field: null for the word (null), else the field unescaped in place.
@@ -127,9 +228,9 @@ static void add_service(line_cut *cut) {
     if (f[4][0] == 'u' && !strcmp(f[4], "unreadable")) s.start = START_UNREADABLE;
     else if (f[4][0] == 'c' && !strcmp(f[4], "closed")) s.start = START_CLOSED;
     else s.start_type = (uint32_t)field_number(f[4]);
-    bool running = s.entry.state == SCM_STATE_RUNNING;
-    s.on_start = running ? SCM_ALREADY_RUNNING : SCM_ACCEPTED;
-    s.on_stop = running ? SCM_ACCEPTED : SCM_NOT_ACTIVE;
+    s.rights = ~0u;
+    s.accepts = -1;
+    s.wait_hint_ms = 2000;
     while (char *opt = next_field(cut)) apply_option(s, opt);
     g_fixture.services.push_back(s);
 }
