@@ -224,6 +224,7 @@
     var drawer = $('drawer');
     drawer.className = 'drawer open';
     drawer.setAttribute('aria-hidden', 'false');
+    setModal(true);
     $('scrim').className = 'scrim open';
     render();
   }
@@ -233,8 +234,16 @@
     var drawer = $('drawer');
     drawer.className = 'drawer';
     drawer.setAttribute('aria-hidden', 'true');
+    setModal(false);
     $('scrim').className = 'scrim';
     render();
+  }
+
+  // While the drawer is open the page behind it is inert, and the closed
+  // drawer is: nothing there can take focus or be read.
+  function setModal(on) {
+    $('drawer').inert = !on;
+    document.querySelector('.wrap').inert = on;
   }
 
   // Refreshes the drawer's details from a newer service object.
@@ -279,11 +288,18 @@
 
   function setFilter(f) {
     FILTER = f;
-    $('cAll').className = 'chip' + (f === '' ? ' sel' : '');
-    $('cRun').className = 'chip' + (f === 'running' ? ' sel' : '') + ' ok';
-    $('cFail').className = 'chip' + (f === 'failed' ? ' sel' : '') + ' bad';
-    $('cOff').className = 'chip' + (f === 'inactive' ? ' sel' : '') + ' none';
+    chip('cAll', f === '', '');
+    chip('cRun', f === 'running', ' ok');
+    chip('cFail', f === 'failed', ' bad');
+    chip('cOff', f === 'inactive', ' none');
     render();
+  }
+
+  // A chip's classes and its pressed state, which says the same to a reader.
+  function chip(id, selected, kind) {
+    var c = $(id);
+    c.className = 'chip' + (selected ? ' sel' : '') + kind;
+    c.setAttribute('aria-pressed', selected ? 'true' : 'false');
   }
 
   function on(id, type, fn) {
