@@ -364,6 +364,7 @@
     setStop(tr);
   }
 
+  // Whether an element is drawn (not hidden by a class or embed mode).
   function shown(el) {
     return !!el && el.getClientRects().length > 0;
   }
@@ -404,6 +405,8 @@
     to.focus();
   }
 
+  // Keys for the whole page: Escape closes the drawer; Tab is kept in the
+  // open drawer, and follows the header's order while it is closed.
   function onKey(e) {
     if (e.key === 'Escape' && SEL != null) close();
     if (e.key !== 'Tab' || e.altKey || e.ctrlKey || e.metaKey) return;
