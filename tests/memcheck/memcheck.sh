@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # Runs the program under valgrind memcheck once for each action and fails on
 # any memory error or leak, or when the answer differs from the same request
-# run without valgrind. Exits 77 (skipped) when valgrind is not installed.
-# Usage: memcheck.sh PROGRAM
+# run without valgrind. Without valgrind it is skipped (77), or fails under
+# scripts/test. Usage: memcheck.sh PROGRAM
 set -u
 program=$1
-command -v valgrind >/dev/null || { echo "valgrind not installed"; exit 77; }
+command -v valgrind >/dev/null || exec "$(dirname "$0")/../support/cannot_run.sh" "valgrind not installed"
 
 suppressions=$(dirname "$0")/runtime.supp
 work=$(mktemp -d)
