@@ -3,7 +3,9 @@
 // the drawer and the start-up failures.
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
-import { DASH, ORIGIN, haveBrowser, launch, openPage, loaded, listDoc, svc, tableTexts, rowNames } from './lib/harness.mjs';
+import {
+  DASH, ORIGIN, RECORD_CALLS, haveBrowser, launch, openPage, loaded, listDoc, svc, tableTexts, rowNames,
+} from './lib/harness.mjs';
 
 const skip = !haveBrowser() && 'chromium or the program missing';
 let browser;
@@ -130,10 +132,11 @@ test('memory sizes in binary units', { skip }, async () => {
 });
 
 test('chips: server counts, filters by page class, one selection ring', { skip }, async () => {
-  await withList(FIX, {}, async page => {
+  // Counts no count of the rows gives: the chips show the server's numbers.
+  await withList(FIX, { summary: { running: 12, failed: 5, inactive: 30 } }, async page => {
     const chips = () => page.$$eval('.chips .chip', cs => cs.map(c => c.className));
     const values = await page.$$eval('.chips .v', vs => vs.map(v => v.textContent));
-    assert.deepEqual(values, ['7', '2', '1', '4']);
+    assert.deepEqual(values, ['7', '12', '5', '30']);
     assert.deepEqual(await chips(), ['chip sel', 'chip ok', 'chip bad', 'chip none']);
     const cases = [
       ['#cRun', ['Spooler', 'Sub', 'alpha'], ['chip', 'chip sel ok', 'chip bad', 'chip none']],
@@ -185,27 +188,99 @@ test('search and the three sorts', { skip }, async () => {
   });
 });
 
-test('hostile texts are shown literally and still open their service', { skip }, async () => {
-  const name = `<img src=x onerror="document.title='pwned'">&amp;'"`;
-  const description = `<b>bold</b> & "q" 'a' <script>`;
-  await withList([svc(name, { description, enabled: '<i>', since: '&lt;' }), svc('plain')], {}, async page => {
-    const row = await page.$eval('#rows tr', tr => ({
-      n: tr.getAttribute('data-n'),
-      name: tr.querySelector('.name').textContent,
-      title: tr.querySelector('.name').title,
-      desc: tr.querySelector('.desc').textContent,
-      descTitle: tr.querySelector('.desc').title,
-      enabled: tr.cells[2].textContent,
-      since: tr.cells[5].textContent,
-      elements: tr.querySelectorAll('img,b,i,script').length,
-    }));
-    assert.deepEqual(row, { n: name, name, title: name, desc: description, descTitle: description, enabled: '<i>', since: '&lt;', elements: 0 });
-    await page.click('#rows tr >> nth=0');
-    assert.equal(await page.textContent('#dName'), name);
-    assert.equal(await page.textContent('#dDesc'), description);
-    assert.equal(await page.getAttribute('#rows tr >> nth=0', 'class'), 'row sel');
-    assert.notEqual(await page.title(), 'pwned');
+// Texts with markup, quotes, apostrophes and entities for every field the
+// page prints; each must come out as the same text and build no element.
+const HOSTILE = {
+  name: `<img src=x onerror="document.title='pwned'">&amp;'"`,
+  description: `<b>bold</b> & "q" 'a' <script>`,
+  active: `<u>up</u> 'n' "ok" &amp;`,
+  sub: `<u>4</u>'`,
+  enabled: `<i>'auto'</i>`,
+  since: `&lt;'2024'&gt;`,
+  init: `<u>scm</u>'&amp;`,
+  summary: { running: `<u>1</u>'`, failed: '&amp;', inactive: `"'<` },
+  loadError: `<img src=x onerror="document.title='pwned'">'&amp;`,
+  controlError: `<u>no</u> 'way' &amp;`,
+};
+// The same texts as the page's markup must hold them: & < > " and ' escaped.
+const ESCAPED = {
+  name: '&lt;img src=x onerror=&quot;document.title=&#39;pwned&#39;&quot;&gt;&amp;amp;&#39;&quot;',
+  description: '&lt;b&gt;bold&lt;/b&gt; &amp; &quot;q&quot; &#39;a&#39; &lt;script&gt;',
+  active: '&lt;u&gt;up&lt;/u&gt; &#39;n&#39; &quot;ok&quot; &amp;amp;',
+  enabled: '&lt;i&gt;&#39;auto&#39;&lt;/i&gt;',
+  since: '&amp;lt;&#39;2024&#39;&amp;gt;',
+};
+// Keeps every markup text the page assigns, in window.markupSeen.
+const RECORD_MARKUP = `(() => {
+  const inner = Object.getOwnPropertyDescriptor(Element.prototype, 'innerHTML');
+  const seen = [];
+  Object.defineProperty(window, 'markupSeen', { value: seen });
+  Object.defineProperty(Element.prototype, 'innerHTML', {
+    configurable: true, get: inner.get, set(v) { seen.push(String(v)); inner.set.call(this, v); },
   });
+})();`;
+
+// Elements the hostile texts would build if they were taken as markup.
+function injected(page) {
+  return page.evaluate(() => document.querySelectorAll('img,b,i,u,marquee').length + ' ' + document.title);
+}
+
+test('hostile texts in every printed field are shown literally, escaped in the markup', { skip }, async () => {
+  const h = HOSTILE;
+  const hostile = svc(h.name, { description: h.description, active: h.active, sub: h.sub, enabled: h.enabled, since: h.since });
+  let controls = 0;
+  const s = await openPage(browser, {
+    list: listDoc([hostile, svc('plain')], { control: true, init: h.init, summary: h.summary }),
+    control: () => (controls++ === 0 ? { ok: true } : { status: 500, body: { ok: false, error: h.controlError } }),
+    initScripts: [RECORD_MARKUP],
+    allow: [RESOURCE_ERROR],
+  });
+  const dialogs = [];
+  s.page.on('dialog', d => { dialogs.push(d.message()); return d.accept(); });
+  await loaded(s.page);
+  const row = await s.page.$eval('#rows tr', tr => ({
+    n: tr.getAttribute('data-n'),
+    name: tr.querySelector('.name').textContent,
+    title: tr.querySelector('.name').title,
+    desc: tr.querySelector('.desc').textContent,
+    descTitle: tr.querySelector('.desc').title,
+    state: tr.cells[1].textContent,
+    enabled: tr.cells[2].textContent,
+    since: tr.cells[5].textContent,
+  }));
+  assert.deepEqual(row, {
+    n: h.name, name: h.name, title: h.name, desc: h.description, descTitle: h.description,
+    state: h.active, enabled: h.enabled, since: h.since,
+  });
+  assert.equal(await s.page.textContent('#initPill'), `init: ${h.init} \u00b7 control on`);
+  assert.deepEqual(await s.page.$$eval('.chips .v', vs => vs.map(v => v.textContent)),
+    ['2', h.summary.running, h.summary.failed, h.summary.inactive]);
+
+  // The row markup: every text escaped, so no apostrophe is left bare.
+  const markup = (await s.page.evaluate(() => window.markupSeen)).join('');
+  for (const [field, text] of Object.entries(ESCAPED)) assert.ok(markup.includes(text), `${field} escaped as ${text}`);
+  assert.equal(markup.includes("'"), false, 'an apostrophe left bare in the markup');
+
+  await s.page.click('#rows tr >> nth=0');
+  assert.equal(await s.page.getAttribute('#rows tr >> nth=0', 'class'), 'row sel');
+  const drawer = await s.page.$$eval('#dName,#dDesc,#dState,#dSub,#dEnabled,#dSince', es => es.map(e => e.textContent));
+  assert.deepEqual(drawer, [h.name, h.description, h.active, h.sub, h.enabled, h.since]);
+
+  await s.page.click('#opStop');
+  await s.page.waitForFunction(() => document.getElementById('dOut').className === 'out ok');
+  assert.equal(await s.page.textContent('#dOut'), `stop requested for ${h.name}.`);
+  await s.page.click('#opStart');
+  await s.page.waitForFunction(() => document.getElementById('dOut').className === 'out err');
+  assert.equal(await s.page.textContent('#dOut'), h.controlError);
+  assert.deepEqual(dialogs, ['stop', 'start'].map(op => `${op} ${h.name}?\n\nThis runs ${op} on the node's service manager.`));
+  assert.equal(await injected(s.page), '0 services');
+  await s.finish();
+
+  const failed = await openPage(browser, { list: { status: 500, body: { ok: false, error: h.loadError } }, allow: [RESOURCE_ERROR] });
+  await failed.page.waitForFunction(() => document.getElementById('empty').textContent.startsWith('Could not'));
+  assert.equal(await failed.page.textContent('#empty'), `Could not load services: ${h.loadError}`);
+  assert.equal(await injected(failed.page), '0 services');
+  await failed.finish();
 });
 
 test('drawer: opens from a row, closes by button, Escape and scrim', { skip }, async () => {
@@ -267,7 +342,7 @@ test('refresh reloads and keeps the selection; a failed refresh keeps the data',
     if (n === 2) return listDoc([...FIX, svc('new1')], { init: '' });
     return { abort: 'failed' };
   };
-  const s = await openPage(browser, { list, allow: [RESOURCE_ERROR] });
+  const s = await openPage(browser, { list, allow: [RESOURCE_ERROR], initScripts: [RECORD_CALLS] });
   await loaded(s.page);
   await s.page.click('#rows tr[data-n="alpha"]');
   await s.page.keyboard.press('Escape');
@@ -277,8 +352,8 @@ test('refresh reloads and keeps the selection; a failed refresh keeps the data',
   assert.equal(await s.page.textContent('#initPill'), 'init: unknown \u00b7 read-only');
   assert.deepEqual(await s.page.$$eval('#rows tr.sel', rs => rs.map(r => r.getAttribute('data-n'))), ['alpha']);
   await s.page.evaluate(() => document.getElementById('btnRefresh').click());
-  await s.page.waitForFunction(() => true);
-  await s.page.evaluate(() => new Promise(r => setTimeout(r, 100)));
+  // Once the third call has settled, the page's handling of it has run too.
+  await s.page.waitForFunction(() => window.pageCalls.settled === 3);
   assert.equal(n, 3);
   assert.equal((await rowNames(s.page)).length, 8);
   assert.equal(await s.page.getAttribute('#empty', 'class'), 'empty hide');
@@ -307,18 +382,18 @@ test('start-up: failures shown in the empty-state box, empty lists', { skip }, a
     await s.finish();
   }
   const empties = [
-    [listDoc([]), 'init: windows-scm \u00b7 read-only', ['0', '0', '0', '0']],
-    [{ ok: true }, 'init: unknown \u00b7 read-only', ['0', '0', '0', '0']],
+    [listDoc([]), 'init: windows-scm \u00b7 read-only', ['0', '0', '0', '0'], []],
+    [{ ok: true }, 'init: unknown \u00b7 read-only', ['0', '0', '0', '0'], []],
     [{ ok: true, control_enabled: 1, init_system: 'windows-scm', services: [svc('a')], summary: { running: 3 } },
-      'init: windows-scm \u00b7 control on', ['1', '3', '0', '0']],
+      'init: windows-scm \u00b7 control on', ['1', '3', '0', '0'], ['a']],
   ];
-  for (const [list, pill, values] of empties) {
+  for (const [list, pill, values, names] of empties) {
     const s = await openPage(browser, { list });
     await loaded(s.page);
     assert.equal(await s.page.textContent('#initPill'), pill);
     assert.deepEqual(await s.page.$$eval('.chips .v', vs => vs.map(v => v.textContent)), values);
-    const emptyShown = (await rowNames(s.page)).length === 0;
-    assert.equal(await s.page.locator('#empty').isVisible(), emptyShown);
+    assert.deepEqual(await rowNames(s.page), names);
+    assert.equal(await s.page.locator('#empty').isVisible(), names.length === 0);
     assert.equal(await s.page.textContent('#empty'), 'No services matched this filter.');
     await s.finish();
   }
@@ -338,11 +413,12 @@ test('the scripts leave no global name but the bridge functions', { skip }, asyn
 test('the harness sees a security-policy violation', { skip }, async () => {
   const s = await openPage(browser, { list: listDoc(FIX) });
   await loaded(s.page);
+  const reported = s.page.waitForEvent('console', m => m.text().startsWith('securitypolicyviolation'));
   await s.page.evaluate(() => {
     const img = document.createElement('img');
     img.src = 'http://elsewhere.test/x.png';
     document.body.appendChild(img);
   });
-  await s.page.waitForTimeout(200);
+  await reported;
   await assert.rejects(s.finish(), /securitypolicyviolation img-src/);
 });

@@ -8,7 +8,7 @@ import { existsSync, mkdtempSync, readFileSync, rmSync, symlinkSync, writeFileSy
 import net from 'node:net';
 import os from 'node:os';
 import path from 'node:path';
-import { binaryPath, haveBrowser, launch, openPage, loaded } from './lib/harness.mjs';
+import { DASH, binaryPath, haveBrowser, launch, openPage, loaded } from './lib/harness.mjs';
 
 const LIGHTTPD = ['/usr/sbin/lighttpd', '/usr/bin/lighttpd'].find(p => existsSync(p));
 const skip = (!haveBrowser() && 'chromium or the program missing') || (!LIGHTTPD && 'lighttpd not installed');
@@ -106,6 +106,8 @@ test('through lighttpd: the list loads and a stop arrives in the mock log', { sk
 
   await s.page.click('#rows tr[data-n="Spooler"]');
   assert.equal(await s.page.textContent('#dEnabled'), 'automatic');
+  // The manager now reports Spooler stopped: the reload after the stop shows it.
+  writeFileSync(path.join(dir, 'fixture.txt'), FIXTURE.replace('\t4\t1234\t2', '\t1\t0\t2'));
   await s.page.click('#opStop');
   await s.page.waitForFunction(() => document.getElementById('dOut').className !== 'out');
   assert.equal(await s.page.textContent('#dOut'), 'stop requested for Spooler.');
@@ -113,7 +115,9 @@ test('through lighttpd: the list loads and a stop arrives in the mock log', { sk
   const control = headers.find(h => h[0].includes('action=control'));
   assert.equal(control[0], `${base}/plugin_services?action=control&unit=Spooler&op=stop&node=n1&pwd=n0de%20pass`);
   assert.equal(control[1], 200);
-  await s.page.waitForFunction(() => document.getElementById('dState').textContent === 'running');
+  await s.page.waitForFunction(() => document.getElementById('dState').textContent === 'inactive');
+  assert.equal(await s.page.textContent('#dPid'), DASH);
+  assert.deepEqual(await s.page.$$eval('.chips .v', vs => vs.map(v => v.textContent)), ['3', '0', '0', '3']);
   await s.finish();
 });
 

@@ -187,7 +187,10 @@ test('a page that is not in a frame asks nobody for a theme', { skip }, async ()
   const listen = `window.got = []; addEventListener('message', function (e) { window.got.push(e.data); });`;
   const s = await openPage(browser, { initScripts: [listen] });
   await loaded(s.page);
-  await s.page.evaluate(() => new Promise(r => setTimeout(r, 50)));
-  assert.deepEqual(await s.page.evaluate(() => window.got), []);
+  // Messages arrive in the order they were posted: once a message posted now
+  // has arrived, any the page posted while it started would have too.
+  await s.page.evaluate(() => window.postMessage('marker', '*'));
+  await s.page.waitForFunction(() => window.got.includes('marker'));
+  assert.deepEqual(await s.page.evaluate(() => window.got), ['marker']);
   await s.finish();
 });

@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # Runs the program under valgrind memcheck once for each action and fails on
 # any memory error or leak, or when the answer differs from the same request
-# run without valgrind. Exits 77 (skipped) when valgrind is not installed.
-# Usage: memcheck.sh PROGRAM
+# run without valgrind. Without valgrind it is skipped (77), or fails under
+# scripts/test. Usage: memcheck.sh PROGRAM
 set -u
 program=$1
-command -v valgrind >/dev/null || { echo "valgrind not installed"; exit 77; }
+command -v valgrind >/dev/null || exec "$(dirname "$0")/../support/cannot_run.sh" "valgrind not installed"
 
 suppressions=$(dirname "$0")/runtime.supp
 work=$(mktemp -d)
@@ -21,9 +21,11 @@ fixture=$work/services
 failures=0
 
 # Runs one request plainly and under memcheck; both must give the same bytes,
-# exit 0 and write nothing to standard error.
+# contain the expected text (so that each run takes the path it is named
+# for), exit 0 and write nothing to standard error.
+# Usage: check NAME EXPECTED_TEXT VARIABLE=VALUE...
 check() {
-  local name=$1; shift
+  local name=$1 expected=$2; shift 2
   local plain=$work/$name.plain checked=$work/$name.checked vlog=$work/$name.valgrind
   env -i "$@" "$program" >"$plain" 2>"$plain.err"
   local plain_rc=$?
@@ -33,7 +35,7 @@ check() {
   local problem=""
   [ ! -s "$plain.err" ] && [ ! -s "$checked.err" ] || problem="standard error not empty"
   cmp -s "$plain" "$checked" || problem="output differs under valgrind"
-  [ -s "$plain" ] || problem="no output"
+  grep -qF -- "$expected" "$plain" || problem="the answer lacks $expected"
   [ "$plain_rc" -eq 0 ] || problem="exit status $plain_rc"
   [ "$rc" -eq 0 ] || problem="exit status $rc under valgrind"
   if [ -n "$problem" ]; then
@@ -45,17 +47,24 @@ check() {
   fi
 }
 
-check list QUERY_STRING=action=list REQUEST_METHOD=GET SERVICES_FAKE_SCM="$fixture"
-check show QUERY_STRING='action=show&unit=Spooler' SERVICES_FAKE_SCM="$fixture"
-check show_missing QUERY_STRING='action=show&unit=Nope' SERVICES_FAKE_SCM="$fixture"
-check control_mock QUERY_STRING='action=control&unit=Spooler&op=restart' REQUEST_METHOD=POST \
+check list '{"ok":true,"init_system":"windows-scm","control_enabled":false,"count":43,"summary":{"running":8,"failed":0,"inactive":35},"services":[{"name":"Spooler","description":"Print Spooler","active":"running","sub":"4","enabled":"automatic","pid":1234,"memory_bytes":null,"since":"-","failed":false},{"name":"Stuck",' \
+  QUERY_STRING=action=list REQUEST_METHOD=GET SERVICES_FAKE_SCM="$fixture"
+check show '{"ok":true,"init_system":"windows-scm","control_enabled":false,"service":{"name":"Spooler","description":"Print Spooler","active":"running","sub":"4","enabled":"automatic","pid":1234,"memory_bytes":null,"since":"-","failed":false}}' \
+  QUERY_STRING='action=show&unit=Spooler' SERVICES_FAKE_SCM="$fixture"
+check show_missing '{"ok":false,"error":"service not found"}' \
+  QUERY_STRING='action=show&unit=Nope' SERVICES_FAKE_SCM="$fixture"
+check control_mock '{"ok":true,"unit":"Spooler","op":"restart","control_enabled":true,"init_system":"windows-scm"}' \
+  QUERY_STRING='action=control&unit=Spooler&op=restart' REQUEST_METHOD=POST \
   SERVICES_ALLOW_CONTROL=1 SERVICES_MOCK_SYSTEMCTL_LOG="$work/mock.log"
-check control_restart QUERY_STRING='action=control&unit=Stuck&op=restart' REQUEST_METHOD=POST \
+check control_restart '{"ok":true,"unit":"Stuck","op":"restart","control_enabled":true,"init_system":"windows-scm"}' \
+  QUERY_STRING='action=control&unit=Stuck&op=restart' REQUEST_METHOD=POST \
   SERVICES_ALLOW_CONTROL=1 SERVICES_FAKE_SCM="$fixture"
-check control_stop QUERY_STRING='action=control&unit=Spooler&op=stop' REQUEST_METHOD=POST \
+check control_stop '{"ok":true,"unit":"Spooler","op":"stop","control_enabled":true,"init_system":"windows-scm"}' \
+  QUERY_STRING='action=control&unit=Spooler&op=stop' REQUEST_METHOD=POST \
   SERVICES_ALLOW_CONTROL=1 SERVICES_FAKE_SCM="$fixture"
-check page QUERY_STRING='theme=dark' REQUEST_METHOD=GET
-check unauthorized QUERY_STRING=action=list BOT_PASSWORD=pw SERVICES_FAKE_SCM="$fixture"
+check page '</body></html>' QUERY_STRING='theme=dark' REQUEST_METHOD=GET
+check unauthorized '{"ok":false,"error":"invalid node password"}' \
+  QUERY_STRING=action=list BOT_PASSWORD=pw SERVICES_FAKE_SCM="$fixture"
 
 if [ "$(cat "$work/mock.log")" != "$(printf 'systemctl restart Spooler\nsystemctl restart Spooler')" ]; then
   echo "FAIL control_mock: log holds"; cat "$work/mock.log"

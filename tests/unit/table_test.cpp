@@ -3,7 +3,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -57,22 +56,37 @@ TEST(Sort, FailedThenRunningThenByteOrderOfNames) {
     EXPECT_EQ(sorted_names({make("only", "paused")}), (std::vector<std::string>{"only"}));
 }
 
-TEST(Sort, EqualRecordsKeepTheirOrderAndWholeRecordsMove) {
-    std::vector<svc_record> records;
-    for (int i = 0; i < 300; i++) {
-        svc_record r = make(i % 3 ? "same" : ("n" + std::to_string(299 - i)).c_str(),
-                            i % 4 == 0 ? "running" : i % 7 == 0 ? "failed" : "inactive");
-        r.pid = i;
-        str_copy(r.description, sizeof r.description, std::to_string(i).c_str());
-        records.push_back(r);
+TEST(Sort, EqualNamesKeepTheTableOrderAndWholeRecordsMove) {
+    // Built in the expected order: 40 failed, 80 running and 180 inactive
+    // records, four to a name, names ascending within each rank; pid and
+    // description hold the expected position.
+    const struct {
+        const char *active;
+        int size;
+    } ranks[] = {{"failed", 40}, {"running", 80}, {"inactive", 180}};
+    std::vector<std::vector<svc_record>> names;  // the four records of each name
+    int position = 0;
+    for (const auto &rank : ranks) {
+        for (int k = 0; k < rank.size; k++, position++) {
+            if (k % 4 == 0) names.emplace_back();
+            char name[16];
+            snprintf(name, sizeof name, "n%02d", k / 4);
+            svc_record r = make(name, rank.active);
+            r.pid = position;
+            str_copy(r.description, sizeof r.description, std::to_string(position).c_str());
+            names.back().push_back(r);
+        }
     }
-    std::vector<svc_record> expected = records;
-    std::stable_sort(expected.begin(), expected.end(),
-                     [](const svc_record &a, const svc_record &b) { return svc_cmp(&a, &b) < 0; });
-    sorted_names(records);
+    // The table: the names in a scrambled order (stride 31 over 75), each
+    // name's records far apart but in their expected order.
+    std::vector<svc_record> table;
+    for (int copy = 0; copy < 4; copy++)
+        for (size_t n = 0; n < names.size(); n++) table.push_back(names[n * 31 % names.size()][copy]);
+    ASSERT_EQ(table.size(), 300u);
+    sorted_names(table);
     for (int i = 0; i < 300; i++) {
-        EXPECT_EQ(g_svc[i].pid, expected[i].pid) << i;
-        EXPECT_STREQ(g_svc[i].description, std::to_string(g_svc[i].pid).c_str()) << i;
+        EXPECT_EQ(g_svc[i].pid, i);
+        EXPECT_STREQ(g_svc[i].description, std::to_string(i).c_str()) << i;
     }
 }
 
@@ -213,11 +227,12 @@ TEST(Load, StopsAt2048InTheManagersOrderAndReadsEveryStartType) {
     load_fixture(text);
     ASSERT_EQ(g_count, 2048);
     // The first 2048 entries in the manager's order, each with its own start type.
+    const char *const starts[] = {"boot", "system", "automatic", "manual", "disabled"};
     for (int i = 0; i < 2048; i++) {
         char name[16];
         snprintf(name, sizeof name, "svc%04d", 2049 - i);
         ASSERT_STREQ(g_svc[i].name, name);
-        ASSERT_STREQ(g_svc[i].enabled, start_type_word((uint32_t)(i % 5)));
+        ASSERT_STREQ(g_svc[i].enabled, starts[i % 5]) << i;
         ASSERT_EQ(g_svc[i].pid, i);
     }
 }

@@ -3,14 +3,15 @@
 // services.tsv registered, and the checks every response must pass.
 //
 // Environment: PLUGIN_EXE (the .exe), WINE_WORK_DIR (scratch directory for
-// the prefix; each suite has its own). A suite exits with 77 (skipped) when
-// wine, the mingw compiler or the .exe is missing.
+// the prefix; each suite has its own). Without wine, the mingw compiler or
+// the .exe a suite is skipped (77), or fails under scripts/test.
 import { before, after } from 'node:test';
 import assert from 'node:assert/strict';
 import { spawn, spawnSync } from 'node:child_process';
 import fs from 'node:fs';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
+import { cannotRun } from '../support/cannot_run.mjs';
 
 const here = path.dirname(fileURLToPath(import.meta.url));
 const root = path.resolve(here, '../..');
@@ -25,10 +26,7 @@ function onPath(program) {
 
 const missing = ['wine', 'wineserver', 'x86_64-w64-mingw32-g++'].filter((p) => !onPath(p));
 if (!fs.existsSync(exe)) missing.push(exe);
-if (missing.length) {
-  console.log(`skipping the Wine tests: missing ${missing.join(', ')}`);
-  process.exit(77);
-}
+if (missing.length) cannotRun(`the Wine tests need ${missing.join(', ')}`);
 
 export const HEADER = 'Content-Type: application/json; charset=utf-8\r\n'
   + 'Cache-Control: no-store\r\nX-Content-Type-Options: nosniff\r\n\r\n';
