@@ -14,17 +14,6 @@ static int control_switch(void) {
     return v && *v && strcmp(v, "0") != 0;
 }
 
-int valid_unit(const char *s) {
-    size_t n = strlen(s);
-    if (n == 0 || n > 160) return 0;
-    for (const unsigned char *p = (const unsigned char *)s; *p; p++) {
-        unsigned char c = *p;
-        bool alnum = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
-        if (!alnum && !strchr("-.:@\\_", c)) return 0;
-    }
-    return 1;
-}
-
 // The literal of a fixed-width text field, read no further than its width.
 template <size_t N>
 static char *put_field(char *p, const char (&field)[N]) {
@@ -152,11 +141,16 @@ int mode_json(const char *qs) {
     get_query_val(qs, "op", p.op, sizeof p.op);
     if (!p.action[0]) str_copy(p.action, sizeof p.action, "list");
     g_control = control_switch();
+    // Control reads no table: the name goes to the service manager as it is.
+    if (strcmp(p.action, "control") == 0) {
+        g_init = INIT_WINDOWS_SCM;
+        control_action(&p);
+        return 0;
+    }
     load_services();
     svc_sort();
     if (strcmp(p.action, "list") == 0) list_action(&p);
     else if (strcmp(p.action, "show") == 0) show_action(&p);
-    else if (strcmp(p.action, "control") == 0) control_action(&p);
     else err_json(400, "Bad Request", "unknown action");
     return 0;
 }

@@ -9,7 +9,11 @@
 struct request_params {
     char action[64];
     char filter[32];
-    char unit[256];
+    // A name of up to 255 bytes, sent with every byte percent-encoded (three
+    // raw bytes each), and one raw byte more: a raw value cut to fit then
+    // decodes to more than 255 bytes, which valid_unit refuses, so a cut
+    // never names another service.
+    char unit[767];
     char op[32];
 };
 
@@ -22,13 +26,11 @@ int mode_json(const char *qs);
 // Appends the JSON object of one service record.
 void emit_service(buf *b, const svc_record *r);
 
-// 1 when s is 1 to 160 bytes of ASCII letters, digits and - . : @ \ _
+// 1 when s can be a service name: 1 to 255 bytes of well-formed UTF-8
+// with no control byte (below 0x20, or 0x7f) and no "/".
 int valid_unit(const char *s);
 
-// The control action, after the table is loaded.
+// The control action. It reads no service table.
 void control_action(const request_params *p);
-
-// Longest a restart waits for the service to stop, in milliseconds.
-enum { RESTART_WAIT_LIMIT_MS = 20000 };
 
 #endif

@@ -190,8 +190,8 @@ void err_json(int status, const char *reason, const char *message) {
     int n = snprintf(line, sizeof line, "Status: %d %s\r\n", status, reason);
     buf_add(&b, line, (size_t)n);
     buf_add(&b, json_header, sizeof json_header - 1);
-    buf_puts(&b, "{\"ok\":false,\"error\":\"");
-    buf_puts(&b, message);
-    buf_puts(&b, "\"}\n");
+    buf_puts(&b, "{\"ok\":false,\"error\":");
+    json_into(&b, message);
+    buf_puts(&b, "}\n");
     buf_write(&b);
 }

@@ -56,7 +56,8 @@ void buf_free(buf *b);
 
 // Writes the header block of a JSON response.
 void print_json_header(void);
-// Writes a complete error response: status line, header block, error body.
+// Writes a complete error response: status line, header block, and the
+// error body with message as a JSON string.
 void err_json(int status, const char *reason, const char *message);
 
 #endif

@@ -72,8 +72,8 @@ void set_var(const char *name, const std::string &line) {
 void check_head(const std::string &head) {
     static const std::set<std::string> statuses = {
         "Status: 400 Bad Request\r\n", "Status: 401 Unauthorized\r\n", "Status: 403 Forbidden\r\n",
-        "Status: 404 Not Found\r\n", "Status: 405 Method Not Allowed\r\n",
-        "Status: 500 Internal Server Error\r\n"};
+        "Status: 404 Not Found\r\n", "Status: 405 Method Not Allowed\r\n", "Status: 409 Conflict\r\n",
+        "Status: 500 Internal Server Error\r\n", "Status: 504 Gateway Timeout\r\n"};
     if (head == json_head) return;
     size_t eol = head.find("\r\n") + 2;
     require(statuses.count(head.substr(0, eol)) && head.substr(eol) == json_head, "bad header block", head);

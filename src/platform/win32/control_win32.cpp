@@ -80,21 +80,15 @@ scm_outcome last_refusal()
     return outcome_of(GetLastError());
 }
 
-DWORD windows_rights(uint32_t rights)
-{
-    DWORD out = 0;
-    for (const right_bit &b : kRights)
-        if (rights & b.ours)
-            out |= b.windows;
-    return out;
-}
-
-uint32_t accepts_of(DWORD windows)
+// Translates bits through a table, ours to Windows' or back; bits the
+// table does not name are dropped.
+template <size_t N>
+uint32_t translate_bits(const right_bit (&table)[N], uint32_t bits, bool to_windows)
 {
     uint32_t out = 0;
-    for (const right_bit &b : kAccepts)
-        if (windows & b.windows)
-            out |= b.ours;
+    for (const right_bit &b : table)
+        if (bits & (to_windows ? b.ours : b.windows))
+            out |= to_windows ? b.windows : b.ours;
     return out;
 }
 
@@ -111,7 +105,7 @@ scm_service *scm_open_service(scm_manager *m, const char *name, uint32_t rights,
         std::wstring wide;
         if (!utf8_to_wide(name, wide))
             return nullptr;
-        SC_HANDLE h = OpenServiceW(m->handle.h, wide.c_str(), windows_rights(rights));
+        SC_HANDLE h = OpenServiceW(m->handle.h, wide.c_str(), translate_bits(kRights, rights, true));
         if (!h) {
             out = last_refusal();
             return nullptr;
@@ -160,7 +154,7 @@ scm_outcome scm_read_status(scm_service *s, scm_status *out)
                               sizeof st, &needed))
         return last_refusal();
     out->state = st.dwCurrentState;
-    out->controls_accepted = accepts_of(st.dwControlsAccepted);
+    out->controls_accepted = translate_bits(kAccepts, st.dwControlsAccepted, false);
     out->win32_exit_code = st.dwWin32ExitCode;
     out->service_exit_code = st.dwServiceSpecificExitCode;
     out->check_point = st.dwCheckPoint;

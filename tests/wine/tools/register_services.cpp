@@ -3,7 +3,7 @@
 //   register_services.exe LIST PROGRAM
 // LIST is a UTF-8 file of lines "NAME<TAB>DISPLAY<TAB>START<TAB>ARGUMENTS"
 // (START: demand, auto or disabled; lines starting with # are skipped). Each
-// service runs "PROGRAM" NAME ARGUMENTS. Prints how many were registered.
+// service runs "PROGRAM" "NAME" ARGUMENTS. Prints how many were registered.
 #include <windows.h>
 
 #include <cstdio>
@@ -89,7 +89,8 @@ DWORD start_type(const std::wstring &word)
 
 bool register_one(SC_HANDLE scm, const std::wstring &program, const service_line &s)
 {
-    std::wstring command = L"\"" + program + L"\" " + s.name;
+    // The name is quoted: it may hold spaces.
+    std::wstring command = L"\"" + program + L"\" \"" + s.name + L"\"";
     if (!s.args.empty())
         command += L" " + s.args;
     SC_HANDLE h = CreateServiceW(scm, s.name.c_str(), s.display.c_str(), SERVICE_QUERY_STATUS,
