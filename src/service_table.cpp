@@ -170,9 +170,10 @@ static void append_record(const scm_entry *e) {
     str_copy(r->since, sizeof r->since, "-");
 }
 
-// On Windows each start type is a round trip to the service manager, which
-// four workers overlap. The scripted manager answers from memory, where
-// starting threads would cost more than all the reads.
+// On Windows four workers overlap the start-type reads: each is a call into
+// the registry or, for a service the database lacks, a round trip to the
+// service manager. The scripted manager answers from memory, where starting
+// threads would cost more than all the reads.
 #ifdef _WIN32
 enum { START_TYPE_WORKERS = 4 };
 #else
@@ -181,23 +182,28 @@ enum { START_TYPE_WORKERS = 1 };
 
 struct start_type_job {
     scm_manager *manager;
+    scm_database *database;
     const scm_list *list;
     std::atomic<int> next;
 };
+
+// Sets the start type of record r from the service database, or, where the
+// database has none for it, from the manager's configuration of the service.
+static void read_start_type(const start_type_job *job, const scm_entry *e, svc_record *r) {
+    uint32_t type;
+    if (scm_database_start_type(job->database, e->name, &type) || scm_query_start_type(job->manager, e->name, &type))
+        str_copy(r->enabled, sizeof r->enabled, start_type_word(type));
+}
 
 // One worker: takes table indexes in turn and reads their start types. Entry
 // i of the list is record i of the table, since the load appends in order.
 static void read_start_types(void *ctx, int) {
     start_type_job *job = static_cast<start_type_job *>(ctx);
-    scm_reader *reader = scm_reader_new(job->manager);
-    if (!reader) return;
     for (int i = job->next++; i < g_count; i = job->next++) {
         const scm_entry *e = scm_list_at(job->list, (size_t)i);
-        uint32_t type;
-        if (e && e->name && scm_read_start_type(reader, e->name, &type))
-            str_copy(g_svc[i].enabled, sizeof g_svc[i].enabled, start_type_word(type));
+        if (!e || !e->name) continue;
+        read_start_type(job, e, &g_svc[i]);
     }
-    scm_reader_free(reader);
 }
 
 void load_services(void) {
@@ -213,9 +219,11 @@ void load_services(void) {
         if (!e) break;
         append_record(e);
     }
-    start_type_job job{m, list, {0}};
+    start_type_job job{m, nullptr, list, {0}};
+    if (g_count > 0) job.database = scm_database_open();
     int workers = g_count < START_TYPE_WORKERS ? g_count : START_TYPE_WORKERS;
     if (workers > 0) plat_parallel(workers, read_start_types, &job);
+    scm_database_close(job.database);
     scm_list_free(list);
     scm_disconnect(m);
 }

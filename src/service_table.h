@@ -49,7 +49,9 @@ const char *state_word(uint32_t state);
 const char *start_type_word(uint32_t start_type);
 
 // Empties the table, sets g_init to windows-scm and fills the table from the
-// service manager. Refusals only shorten the table or leave "-" defaults.
+// service manager. Start types come from the service database, and from the
+// manager for a service the database has none for. Refusals only shorten
+// the table or leave "-" defaults.
 void load_services(void);
 
 #endif

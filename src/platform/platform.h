@@ -13,7 +13,7 @@
 struct scm_manager;   // a connection to the service manager
 struct scm_service;   // one opened service
 struct scm_list;      // the result of one enumeration, owned by the backend
-struct scm_reader;    // per-thread state for reading configurations
+struct scm_database;  // the service database, opened for one load
 
 // What a connection is for: listing asks for enumeration rights, control
 // only for the right to connect.
@@ -40,6 +40,8 @@ enum scm_result {
     SCM_REFUSED            // refused for any other reason
 };
 
+// ---- listing ----------------------------------------------------------------
+
 // One enumerated service. name and display_name may be null when the
 // manager gives none.
 struct scm_entry {
@@ -63,13 +65,22 @@ size_t scm_list_count(const scm_list *l);
 const scm_entry *scm_list_at(const scm_list *l, size_t i);
 void scm_list_free(scm_list *l);
 
-// A reader owns the working buffer for configuration queries. One reader is
-// used by one thread at a time; several readers may share a manager.
-scm_reader *scm_reader_new(scm_manager *m);
-void scm_reader_free(scm_reader *r);
-// Reads the start type of the service named `name` (full name, UTF-8).
-// Returns 1 and sets *start_type, or 0 when it cannot be obtained.
-int scm_read_start_type(scm_reader *r, const char *name, uint32_t *start_type);
+// The service database is where the manager keeps every service's
+// configuration: it loads it at start and writes each change to it. Reading a
+// start type there costs no call to the manager. Open it once per load; null
+// when it cannot be opened. Closing null is ignored.
+scm_database *scm_database_open(void);
+void scm_database_close(scm_database *d);
+// Reads the start type that the database holds for the service named `name`
+// (full name, UTF-8). Returns 1 and sets *start_type, or 0 when the service
+// has no entry there, its value cannot be read or is not a 32-bit number.
+int scm_database_start_type(scm_database *d, const char *name, uint32_t *start_type);
+// Asks the manager for the start type in the configuration of the service
+// named `name`: one open, one query and one close. Returns 1 and sets
+// *start_type, or 0 when it cannot be obtained.
+int scm_query_start_type(scm_manager *m, const char *name, uint32_t *start_type);
+
+// ---- control ----------------------------------------------------------------
 
 // Opens a service for control; null when it cannot be opened for any reason.
 scm_service *scm_open_service(scm_manager *m, const char *name, scm_access access);

@@ -3,9 +3,38 @@
 // lists and a table filled to its 2048 records.
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
+import { spawnSync } from 'node:child_process';
+import path from 'node:path';
+import { fileURLToPath } from 'node:url';
 import {
-  HEADER, ENABLED, testServices, cgi, cgiAsync, checkResponse, errorBytes, list, utf8Cut, prefixScript, work, usePrefix,
+  HEADER, ENABLED, testServices, cgi, cgiAsync, checkResponse, errorBytes, list, show, utf8Cut, prefixScript, work,
+  usePrefix, wineEnv,
 } from './lib.mjs';
+
+const root = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '../..');
+const SERVICES_KEY = 'HKLM\\System\\CurrentControlSet\\Services';
+
+// Runs a Windows program of the prefix (reg, the registration tool) and
+// requires it to succeed.
+function wine(...args) {
+  const r = spawnSync('wine', args, { env: wineEnv, encoding: 'utf8', timeout: 60000 });
+  assert.equal(r.status, 0, `wine ${args.join(' ')}: status ${r.status}, ${r.stdout}${r.stderr}`);
+  return r.stdout;
+}
+
+function hasKey(name) {
+  return spawnSync('wine', ['reg', 'query', `${SERVICES_KEY}\\${name}`], { env: wineEnv }).status === 0;
+}
+
+// Sets the Start value of a service's key by hand, as an administrator
+// editing the registry would: the manager does not see it until it starts again.
+function setStartValue(name, type, data) {
+  wine('reg', 'add', `${SERVICES_KEY}\\${name}`, '/v', 'Start', '/t', type, '/d', data, '/f');
+}
+
+function setStartType(name, word) {
+  wine(path.join(root, 'build/wine-tools/register_services.exe'), '--start-type', name, word);
+}
 
 usePrefix();
 
@@ -78,6 +107,55 @@ test('list filters change the services, never the summary', () => {
     assert.deepEqual(doc.summary, sum, `summary with filter "${filter}"`);
     assert.equal(doc.count, count, `count with filter "${filter}"`);
     assert.deepEqual(doc.services, all.services.filter(keep), `services with filter "${filter}"`);
+  }
+});
+
+test('start types come from the service database, and from the manager where it has none', () => {
+  // Wine creates its Winedevice services at run time, without a key.
+  const enabled = (doc) => new Map(doc.services.map((s) => [s.name, s.enabled]));
+  for (const name of ['Winedevice1', 'Winedevice2']) assert.equal(hasKey(name), false, `${name} has no key`);
+  assert.equal(hasKey('pst_demand'), true);
+  const before = enabled(list());
+  assert.equal(before.get('Winedevice1'), 'manual');
+  assert.equal(before.get('Winedevice2'), 'manual');
+  assert.equal(before.get('pst_demand'), 'manual');
+  // A value removed, or of the wrong type: the manager still knows the start type.
+  try {
+    wine('reg', 'delete', `${SERVICES_KEY}\\pst_quote`, '/v', 'Start', '/f');
+    setStartValue('pst_disabled', 'REG_SZ', '3');
+    const after = enabled(list());
+    assert.equal(after.get('pst_quote'), 'manual');
+    assert.equal(after.get('pst_disabled'), 'disabled');
+    assert.equal(show('pst_disabled').enabled, 'disabled');
+  } finally {
+    setStartValue('pst_quote', 'REG_DWORD', '3');
+    setStartValue('pst_disabled', 'REG_DWORD', '4');
+  }
+});
+
+test('a start type changed through the manager shows in the next list and show', () => {
+  try {
+    setStartType('pst_demand', 'disabled');
+    assert.equal(list().services.find((s) => s.name === 'pst_demand').enabled, 'disabled');
+    setStartType('pst_demand', 'auto');
+    assert.equal(show('pst_demand').enabled, 'automatic');
+  } finally {
+    setStartType('pst_demand', 'demand');
+  }
+  assert.equal(show('pst_demand').enabled, 'manual');
+});
+
+test('a value edited by hand shows at once, while the manager goes on with its own', () => {
+  // The manager reads the keys when it starts; the list shows what will apply then.
+  try {
+    setStartValue('pst_demand', 'REG_DWORD', '4');
+    assert.equal(show('pst_demand').enabled, 'disabled');
+    wine('sc', 'start', 'pst_demand');
+    const s = show('pst_demand');
+    assert.deepEqual([s.active, s.enabled], ['running', 'disabled']);
+  } finally {
+    setStartValue('pst_demand', 'REG_DWORD', '3');
+    spawnSync('wine', ['sc', 'stop', 'pst_demand'], { env: wineEnv });
   }
 });
 

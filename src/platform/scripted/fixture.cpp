@@ -96,11 +96,24 @@ static scm_result result_word(const char *w, scm_result fallback) {
     return fallback;
 }
 
+// The database value of a db= option: a number, missing, unreadable or text.
+static void database_word(scripted_service &s, const char *w) {
+    s.db_start_type = 0;
+    if (!strcmp(w, "missing")) s.db = DB_MISSING;
+    else if (!strcmp(w, "unreadable")) s.db = DB_UNREADABLE;
+    else if (!strcmp(w, "text")) s.db = DB_TEXT;
+    else {
+        s.db = DB_NUMBER;
+        s.db_start_type = (uint32_t)field_number(w);
+    }
+}
+
 static void apply_option(scripted_service &s, char *opt) {
     char *val = strchr(opt, '=');
     if (!val) return;
     *val++ = '\0';
-    if (!strcmp(opt, "start")) s.on_start = result_word(val, s.on_start);
+    if (!strcmp(opt, "db")) database_word(s, val);
+    else if (!strcmp(opt, "start")) s.on_start = result_word(val, s.on_start);
     else if (!strcmp(opt, "stop")) s.on_stop = result_word(val, s.on_stop);
     else if (!strcmp(opt, "control")) s.control_closed = !strcmp(val, "closed");
     else if (!strcmp(opt, "stops_after")) s.stops_after = !strcmp(val, "never") ? -1 : strtol(val, nullptr, 10);
@@ -127,6 +140,9 @@ static void add_service(line_cut *cut) {
     if (f[4][0] == 'u' && !strcmp(f[4], "unreadable")) s.start = START_UNREADABLE;
     else if (f[4][0] == 'c' && !strcmp(f[4], "closed")) s.start = START_CLOSED;
     else s.start_type = (uint32_t)field_number(f[4]);
+    // By default the database agrees with the manager, as on a live system.
+    s.db = s.start == START_NUMBER ? DB_NUMBER : DB_MISSING;
+    s.db_start_type = s.start_type;
     bool running = s.entry.state == SCM_STATE_RUNNING;
     s.on_start = running ? SCM_ALREADY_RUNNING : SCM_ACCEPTED;
     s.on_stop = running ? SCM_ACCEPTED : SCM_NOT_ACTIVE;
@@ -145,6 +161,8 @@ static void parse_line(char *line, const char *end) {
     if (!strcmp(kind, "manager")) {
         g_fixture.refuse_all = g_fixture.refuse_all || !strcmp(arg, "refuse");
         g_fixture.refuse_control = g_fixture.refuse_control || !strcmp(arg, "refuse_control");
+    } else if (!strcmp(kind, "database")) {
+        g_fixture.refuse_database = g_fixture.refuse_database || !strcmp(arg, "refuse");
     } else if (!strcmp(kind, "trace")) g_fixture.trace_path = arg;
 }
 

@@ -12,11 +12,16 @@
 #include "platform/platform.h"
 
 enum start_kind { START_NUMBER, START_UNREADABLE, START_CLOSED };
+// What the service database holds for a service: a start type, no entry, an
+// entry that cannot be read, or a value that is not a 32-bit number.
+enum db_kind { DB_NUMBER, DB_MISSING, DB_UNREADABLE, DB_TEXT };
 
 struct scripted_service {
     scm_entry entry;  // texts point into the fixture's block, or are null
     uint32_t start_type;
     start_kind start;
+    uint32_t db_start_type;
+    db_kind db;
     scm_result on_start, on_stop;
     bool control_closed;
     long stops_after;  // status polls before stopped; -1 never
@@ -24,7 +29,7 @@ struct scripted_service {
 };
 
 struct fixture {
-    bool refuse_all = false, refuse_control = false;
+    bool refuse_all = false, refuse_control = false, refuse_database = false;
     const char *trace_path = nullptr;
     std::unique_ptr<char[]> text;  // the file, cut into fields
     size_t text_len = 0;
@@ -36,7 +41,7 @@ extern fixture g_fixture;
 
 struct scm_manager { scm_purpose purpose; };
 struct scm_list { size_t count; };
-struct scm_reader { scm_manager *manager; size_t next; };  // next: the entry a load asks for next
+struct scm_database { size_t next; };  // next: the entry a load asks for next
 struct scm_service { scripted_service *svc; long polls; };
 
 // Reads the fixture afresh. Returns false when there is none.
