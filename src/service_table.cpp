@@ -1,7 +1,6 @@
 #include "service_table.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cstdlib>
 #include <cstring>
 
@@ -170,40 +169,25 @@ static void append_record(const scm_entry *e) {
     str_copy(r->since, sizeof r->since, "-");
 }
 
-// On Windows four workers overlap the start-type reads: each is a call into
-// the registry or, for a service the database lacks, a round trip to the
-// service manager. The scripted manager answers from memory, where starting
-// threads would cost more than all the reads.
-#ifdef _WIN32
-enum { START_TYPE_WORKERS = 4 };
-#else
-enum { START_TYPE_WORKERS = 1 };
-#endif
-
-struct start_type_job {
-    scm_manager *manager;
-    scm_database *database;
-    const scm_list *list;
-    std::atomic<int> next;
-};
-
 // Sets the start type of record r from the service database, or, where the
 // database has none for it, from the manager's configuration of the service.
-static void read_start_type(const start_type_job *job, const scm_entry *e, svc_record *r) {
+static void read_start_type(scm_database *db, scm_manager *m, const scm_entry *e, svc_record *r) {
     uint32_t type;
-    if (scm_database_start_type(job->database, e->name, &type) || scm_query_start_type(job->manager, e->name, &type))
+    if (scm_database_start_type(db, e->name, &type) || scm_query_start_type(m, e->name, &type))
         str_copy(r->enabled, sizeof r->enabled, start_type_word(type));
 }
 
-// One worker: takes table indexes in turn and reads their start types. Entry
-// i of the list is record i of the table, since the load appends in order.
-static void read_start_types(void *ctx, int) {
-    start_type_job *job = static_cast<start_type_job *>(ctx);
-    for (int i = job->next++; i < g_count; i = job->next++) {
-        const scm_entry *e = scm_list_at(job->list, (size_t)i);
-        if (!e || !e->name) continue;
-        read_start_type(job, e, &g_svc[i]);
+// Reads the start type of every record, one after another, with the
+// database opened once. Entry i of the list is record i of the table, since
+// the load appends in order.
+static void read_start_types(scm_manager *m, const scm_list *list) {
+    if (g_count == 0) return;
+    scm_database *db = scm_database_open();
+    for (int i = 0; i < g_count; i++) {
+        const scm_entry *e = scm_list_at(list, (size_t)i);
+        if (e && e->name) read_start_type(db, m, e, &g_svc[i]);
     }
+    scm_database_close(db);
 }
 
 void load_services(void) {
@@ -219,11 +203,7 @@ void load_services(void) {
         if (!e) break;
         append_record(e);
     }
-    start_type_job job{m, nullptr, list, {0}};
-    if (g_count > 0) job.database = scm_database_open();
-    int workers = g_count < START_TYPE_WORKERS ? g_count : START_TYPE_WORKERS;
-    if (workers > 0) plat_parallel(workers, read_start_types, &job);
-    scm_database_close(job.database);
+    read_start_types(m, list);
     scm_list_free(list);
     scm_disconnect(m);
 }

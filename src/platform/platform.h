@@ -105,8 +105,5 @@ int plat_append(const char *path, const char *data, size_t len);
 // it, which costs less than a fault for each page as it is first written.
 // Only a hint: the memory is usable either way.
 void plat_prefault(void *addr, size_t len);
-// Runs fn(ctx, w) for w = 0 .. workers-1, each on its own thread where
-// possible, and returns when all have finished.
-void plat_parallel(int workers, void (*fn)(void *ctx, int worker), void *ctx);
 
 #endif

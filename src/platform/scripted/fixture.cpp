@@ -13,20 +13,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 #include <string>
 
 fixture g_fixture;
-
-namespace {
-std::mutex g_trace_lock;
-}  // namespace
 
 // Appends one line describing a call to the trace file, when one is named.
 void trace(const char *what, const char *name, const char *extra) {
     if (!g_fixture.trace_path) return;
     std::string line = std::string(what) + " " + name + extra + "\n";
-    std::lock_guard<std::mutex> lock(g_trace_lock);
     plat_append(g_fixture.trace_path, line.data(), line.size());
 }
 
