@@ -152,7 +152,8 @@ int mode_json(const char *qs) {
     get_query_val(qs, "op", p.op, sizeof p.op);
     if (!p.action[0]) str_copy(p.action, sizeof p.action, "list");
     g_control = control_switch();
-    load_services();
+    // show answers with one service: only its start type is read.
+    load_services(strcmp(p.action, "show") == 0 ? p.unit : nullptr);
     svc_sort();
     if (strcmp(p.action, "list") == 0) list_action(&p);
     else if (strcmp(p.action, "show") == 0) show_action(&p);

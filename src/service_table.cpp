@@ -177,20 +177,26 @@ static void read_start_type(scm_database *db, scm_manager *m, const scm_entry *e
         str_copy(r->enabled, sizeof r->enabled, start_type_word(type));
 }
 
-// Reads the start type of every record, one after another, with the
+// 1 when the load reads the start type of record i: of every record when
+// only is null, else of the records named only.
+static int wanted(int i, const char *only) {
+    return !only || strcmp(g_svc[i].name, only) == 0;
+}
+
+// Reads the start types the load wants, one after another, with the
 // database opened once. Entry i of the list is record i of the table, since
 // the load appends in order.
-static void read_start_types(scm_manager *m, const scm_list *list) {
+static void read_start_types(scm_manager *m, const scm_list *list, const char *only) {
     if (g_count == 0) return;
     scm_database *db = scm_database_open();
     for (int i = 0; i < g_count; i++) {
         const scm_entry *e = scm_list_at(list, (size_t)i);
-        if (e && e->name) read_start_type(db, m, e, &g_svc[i]);
+        if (e && e->name && wanted(i, only)) read_start_type(db, m, e, &g_svc[i]);
     }
     scm_database_close(db);
 }
 
-void load_services(void) {
+void load_services(const char *only) {
     g_count = 0;
     g_init = INIT_WINDOWS_SCM;
     scm_manager *m = scm_connect(SCM_FOR_LISTING);
@@ -203,7 +209,7 @@ void load_services(void) {
         if (!e) break;
         append_record(e);
     }
-    read_start_types(m, list);
+    read_start_types(m, list, only);
     scm_list_free(list);
     scm_disconnect(m);
 }

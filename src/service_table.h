@@ -50,8 +50,9 @@ const char *start_type_word(uint32_t start_type);
 
 // Empties the table, sets g_init to windows-scm and fills the table from the
 // service manager. Start types come from the service database, and from the
-// manager for a service the database has none for. Refusals only shorten
-// the table or leave "-" defaults.
-void load_services(void);
+// manager for a service the database has none for. With only null every
+// record gets its start type; otherwise only the records named only do.
+// Refusals only shorten the table or leave "-" defaults.
+void load_services(const char *only);
 
 #endif

@@ -1,5 +1,6 @@
 // Black-box tests of where the list and show documents get their figures:
-// start types from the service database with the manager as fallback.
+// start types from the service database with the manager as fallback, and
+// the reads a show makes for its one service.
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
@@ -94,6 +95,39 @@ TEST(StartTypeSource, AnUnopenedDatabaseSendsEveryServiceToTheManager) {
         expected_trace += std::string("config ") + c.name + " " + c.config + "\n";
     }
     EXPECT_EQ(trace.read(), expected_trace);
+}
+
+TEST(StartTypeSource, ShowReadsTheStartTypeOfItsOneServiceOnly) {
+    const struct {
+        const char *unit, *enabled, *trace;
+    } cases[] = {
+        {"NumConfigUnreadable", "disabled", "database NumConfigUnreadable 4\n"},
+        {"MissingConfigNum", "system", "database MissingConfigNum missing\nconfig MissingConfigNum 1\n"},
+        {"TextConfigClosed", "-", "database TextConfigClosed text\nconfig TextConfigClosed closed\n"},
+        {"NoSuchService", nullptr, ""},
+    };
+    for (const auto &c : cases) {
+        temp_file trace;
+        temp_file fx(source_fixture(trace.path));
+        json doc = run_json({{"QUERY_STRING", std::string("action=show&unit=") + c.unit},
+                             {"SERVICES_FAKE_SCM", fx.path}});
+        SCOPED_TRACE(c.unit);
+        if (c.enabled) EXPECT_EQ(doc["service"]["enabled"], c.enabled);
+        else EXPECT_EQ(doc, json({{"ok", false}, {"error", "service not found"}}));
+        EXPECT_EQ(trace.read(), std::string("connect listing\ndatabase open\n") + c.trace);
+    }
+}
+
+TEST(StartTypeSource, ShowFindsOnlyWhatTheTableHolds) {
+    std::string text;
+    for (int i = 0; i < 2050; i++) text += fixture_service("svc" + std::to_string(10000 + i), "d", 1, 0, "4");
+    temp_file fx(text);
+    for (const auto &c : {std::make_pair("svc12047", "disabled"), std::make_pair("svc12048", "")}) {
+        json doc = run_json({{"QUERY_STRING", std::string("action=show&unit=") + c.first},
+                             {"SERVICES_FAKE_SCM", fx.path}});
+        if (*c.second) EXPECT_EQ(doc["service"]["enabled"], c.second) << c.first;
+        else EXPECT_EQ(doc, json({{"ok", false}, {"error", "service not found"}})) << c.first;
+    }
 }
 
 }  // namespace

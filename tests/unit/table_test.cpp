@@ -127,11 +127,12 @@ TEST(Words, StatesAndStartTypes) {
     EXPECT_STREQ(start_type_word(0xffffffffu), "-");
 }
 
-// Loads the table from a fixture given as text.
-void load_fixture(const std::string &text) {
+// Loads the table from a fixture given as text; with only, the start types
+// of the services of that name alone.
+void load_fixture(const std::string &text, const char *only = nullptr) {
     temp_file f(text);
     setenv("SERVICES_FAKE_SCM", f.path.c_str(), 1);
-    load_services();
+    load_services(only);
     unsetenv("SERVICES_FAKE_SCM");
 }
 
@@ -230,6 +231,27 @@ TEST(Load, AServiceNameFindsTheFirstServiceOfThatName) {
     EXPECT_STREQ(g_svc[1].enabled, "disabled");
 }
 
+TEST(Load, ANamedLoadReadsTheStartTypesOfThatNameAlone) {
+    const std::string text = fixture_service("Twin", "first", 1, 0, "2") + fixture_service("Other", "o", 4, 3, "4") +
+                             fixture_service("Twin", "second", 4, 9, "3", "db=missing") +
+                             fixture_service("Twin2", "t", 1, 0, "0");
+    const struct {
+        const char *only;
+        const char *enabled[4];
+    } cases[] = {
+        {"Twin", {"automatic", "-", "automatic", "-"}},
+        {"Other", {"-", "disabled", "-", "-"}},
+        {"Twin2", {"-", "-", "-", "boot"}},
+        {"twin", {"-", "-", "-", "-"}},
+        {"", {"-", "-", "-", "-"}},
+    };
+    for (const auto &c : cases) {
+        load_fixture(text, c.only);
+        ASSERT_EQ(g_count, 4);
+        for (int i = 0; i < 4; i++) EXPECT_STREQ(g_svc[i].enabled, c.enabled[i]) << c.only << " " << i;
+    }
+}
+
 TEST(Load, FixtureOfUnknownSizeIsReadToItsEnd) {
     std::string text;
     for (int i = 0; i < 300; i++) text += fixture_service("svc" + std::to_string(i), std::string(40, 'd'), 1, 0, "3");
@@ -245,7 +267,7 @@ TEST(Load, FixtureOfUnknownSizeIsReadToItsEnd) {
         fclose(f);
     });
     setenv("SERVICES_FAKE_SCM", fifo.c_str(), 1);
-    load_services();
+    load_services(nullptr);
     unsetenv("SERVICES_FAKE_SCM");
     writer.join();
     unlink(fifo.c_str());
@@ -265,7 +287,7 @@ TEST(Load, RefusedOrMissingManagerGivesAnEmptyTable) {
         EXPECT_EQ(g_init, 3);
     }
     g_count = 5;
-    load_services();  // no fixture named at all
+    load_services(nullptr);  // no fixture named at all
     EXPECT_EQ(g_count, 0);
     EXPECT_STREQ(init_name(), "windows-scm");
 }

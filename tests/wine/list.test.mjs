@@ -159,6 +159,26 @@ test('a value edited by hand shows at once, while the manager goes on with its o
   }
 });
 
+// Runs the program with Wine's registry trace on; returns the document and
+// the services whose Start value it read.
+function tracedStartReads(query) {
+  const r = spawnSync('wine', [process.env.PLUGIN_EXE || path.join(root, 'build/mingw/plugin_services.exe')], {
+    env: { ...wineEnv, WINEDEBUG: 'trace+reg', QUERY_STRING: query }, timeout: 120000,
+  });
+  const names = [...r.stderr.toString('utf8').matchAll(/:trace:reg:RegGetValueW \([^,]*,L"([^"]*)",L"Start",/g)]
+    .map((m) => m[1]);
+  return { doc: JSON.parse(r.stdout.toString('utf8').split('\r\n\r\n')[1]), names };
+}
+
+test('show reads the start type of its one service, the list of every service', () => {
+  const shown = tracedStartReads('action=show&unit=pst_quote');
+  assert.equal(shown.doc.service.enabled, 'manual');
+  assert.deepEqual(shown.names, ['pst_quote']);
+  const listed = tracedStartReads('action=list');
+  assert.equal(listed.names.length, listed.doc.count);
+  assert.ok(listed.names.includes('pst_quote') && listed.names.includes('Winedevice1'));
+});
+
 test('50 simultaneous list requests all answer the same complete document', async () => {
   const results = await Promise.all(Array.from({ length: 50 }, () => cgiAsync({ query: 'action=list' })));
   const first = checkResponse(results[0]);
