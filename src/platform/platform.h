@@ -42,13 +42,32 @@ enum scm_result {
 
 // ---- listing ----------------------------------------------------------------
 
+// Exit codes the manager reports for a stopped service: a clean stop gives
+// 0; these two say more.
+enum {
+    SCM_EXIT_SERVICE_SPECIFIC = 1066,  // the service's own code says why
+    SCM_EXIT_NEVER_STARTED = 1077      // not started since the system booted
+};
+
 // One enumerated service. name and display_name may be null when the
-// manager gives none.
+// manager gives none. exit_code is the Win32 code of the service's last
+// exit; service_exit_code its own code, meaningful when exit_code is
+// SCM_EXIT_SERVICE_SPECIFIC.
 struct scm_entry {
     const char *name;
     const char *display_name;
     uint32_t state;
     uint32_t pid;
+    uint32_t exit_code;
+    uint32_t service_exit_code;
+};
+
+// What can be read of a running process: its working set, and when it was
+// created in UTC seconds since 1970-01-01 (valid when created_known is 1).
+struct scm_process {
+    uint64_t working_set;  // bytes; 0 when it could not be read
+    int64_t created;
+    int created_known;
 };
 
 // Opens the local service manager; null when refused.
@@ -79,6 +98,11 @@ int scm_database_start_type(scm_database *d, const char *name, uint32_t *start_t
 // named `name`: one open, one query and one close. Returns 1 and sets
 // *start_type, or 0 when it cannot be obtained.
 int scm_query_start_type(scm_manager *m, const char *name, uint32_t *start_type);
+
+// Reads the working set and creation time of process pid into *out, each
+// as far as it can be read. Returns 0, *out all unknown, when the process
+// cannot be opened.
+int scm_read_process(uint32_t pid, scm_process *out);
 
 // ---- control ----------------------------------------------------------------
 

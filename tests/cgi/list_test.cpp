@@ -1,11 +1,13 @@
 // Black-box tests of where the list and show documents get their figures:
-// start types from the service database with the manager as fallback, and
-// the reads a show makes for its one service.
+// start types from the service database with the manager as fallback,
+// failed services from their exit codes, memory and since from their
+// processes, and the reads a show makes for its one service.
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "run_cgi.h"
 
@@ -127,6 +129,115 @@ TEST(StartTypeSource, ShowFindsOnlyWhatTheTableHolds) {
                              {"SERVICES_FAKE_SCM", fx.path}});
         if (*c.second) EXPECT_EQ(doc["service"]["enabled"], c.second) << c.first;
         else EXPECT_EQ(doc, json({{"ok", false}, {"error", "service not found"}})) << c.first;
+    }
+}
+
+// A stopped service that exited with an error is failed; every other
+// exit leaves it inactive. Running services report their process's working
+// set and start time, each process read once however many services it hosts.
+const std::string figures_fixture =
+    fixture_service("Crashed", "Stopped with its own code", 1, 0, "2", "exit=1066\tservice_exit=42") +
+    fixture_service("Broken", "Stopped with a Win32 error", 1, 0, "3", "exit=1067") +
+    fixture_service("Clean", "Stopped cleanly", 1, 0, "3", "exit=0") +
+    fixture_service("Never", "Never started", 1, 0, "3", "exit=1077") +
+    fixture_service("NoOwnCode", "Service-specific error without a code", 1, 0, "3", "exit=1066") +
+    fixture_service("Running", "Running with an old error", 4, 640, "2", "exit=13") +
+    fixture_service("HostA", "First in a shared process", 4, 800, "2") +
+    fixture_service("HostB", "Second in a shared process", 4, 800, "3") +
+    fixture_service("Guarded", "Process that cannot be opened", 4, 900, "2") +
+    fixture_service("Partial", "Process whose start cannot be read", 4, 1000, "3") +
+    "process\t640\t1536\t0\n"
+    "process\t800\t7759462\t1796980443\n"
+    "process\t900\tclosed\n"
+    "process\t1000\t2147483648\tunreadable\n";
+
+TEST(Figures, ListDocumentWithFailedServicesMemoryAndSince) {
+    temp_file fx(figures_fixture);
+    cgi_result r = run_cgi(PLUGIN_BIN, {{"QUERY_STRING", "action=list"}, {"SERVICES_FAKE_SCM", fx.path}});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out,
+              json_head +
+                  "{\"ok\":true,\"init_system\":\"windows-scm\",\"control_enabled\":false,\"count\":10,"
+                  "\"summary\":{\"running\":5,\"failed\":2,\"inactive\":3},\"services\":["
+                  "{\"name\":\"Broken\",\"description\":\"Stopped with a Win32 error\",\"active\":\"failed\","
+                  "\"sub\":\"1\",\"enabled\":\"manual\",\"pid\":0,\"memory_bytes\":null,\"since\":\"-\",\"failed\":true},"
+                  "{\"name\":\"Crashed\",\"description\":\"Stopped with its own code\",\"active\":\"failed\","
+                  "\"sub\":\"1\",\"enabled\":\"automatic\",\"pid\":0,\"memory_bytes\":null,\"since\":\"-\",\"failed\":true},"
+                  "{\"name\":\"Guarded\",\"description\":\"Process that cannot be opened\",\"active\":\"running\","
+                  "\"sub\":\"4\",\"enabled\":\"automatic\",\"pid\":900,\"memory_bytes\":null,\"since\":\"-\",\"failed\":false},"
+                  "{\"name\":\"HostA\",\"description\":\"First in a shared process\",\"active\":\"running\","
+                  "\"sub\":\"4\",\"enabled\":\"automatic\",\"pid\":800,\"memory_bytes\":7759462,"
+                  "\"since\":\"2026-12-11 09:14:03 UTC\",\"failed\":false},"
+                  "{\"name\":\"HostB\",\"description\":\"Second in a shared process\",\"active\":\"running\","
+                  "\"sub\":\"4\",\"enabled\":\"manual\",\"pid\":800,\"memory_bytes\":7759462,"
+                  "\"since\":\"2026-12-11 09:14:03 UTC\",\"failed\":false},"
+                  "{\"name\":\"Partial\",\"description\":\"Process whose start cannot be read\",\"active\":\"running\","
+                  "\"sub\":\"4\",\"enabled\":\"manual\",\"pid\":1000,\"memory_bytes\":2147483648,\"since\":\"-\","
+                  "\"failed\":false},"
+                  "{\"name\":\"Running\",\"description\":\"Running with an old error\",\"active\":\"running\","
+                  "\"sub\":\"4\",\"enabled\":\"automatic\",\"pid\":640,\"memory_bytes\":1536,"
+                  "\"since\":\"1970-01-01 00:00:00 UTC\",\"failed\":false},"
+                  "{\"name\":\"Clean\",\"description\":\"Stopped cleanly\",\"active\":\"inactive\",\"sub\":\"1\","
+                  "\"enabled\":\"manual\",\"pid\":0,\"memory_bytes\":null,\"since\":\"-\",\"failed\":false},"
+                  "{\"name\":\"Never\",\"description\":\"Never started\",\"active\":\"inactive\",\"sub\":\"1\","
+                  "\"enabled\":\"manual\",\"pid\":0,\"memory_bytes\":null,\"since\":\"-\",\"failed\":false},"
+                  "{\"name\":\"NoOwnCode\",\"description\":\"Service-specific error without a code\","
+                  "\"active\":\"inactive\",\"sub\":\"1\",\"enabled\":\"manual\",\"pid\":0,\"memory_bytes\":null,"
+                  "\"since\":\"-\",\"failed\":false}]}\n");
+    json doc = json::parse(response_body(r.out));
+    EXPECT_EQ(doc["services"][3]["since"], "2026-12-11 09:14:03 UTC");
+    EXPECT_EQ(doc["services"][5]["memory_bytes"], 2147483648u);
+}
+
+TEST(Figures, FailedServicesAreCountedFilteredAndFirst) {
+    temp_file fx(figures_fixture);
+    const struct {
+        const char *filter;
+        std::vector<std::string> names;
+    } cases[] = {
+        {"failed", {"Broken", "Crashed"}},
+        {"running", {"Guarded", "HostA", "HostB", "Partial", "Running"}},
+        {"inactive", {"Clean", "Never", "NoOwnCode"}},
+    };
+    for (const auto &c : cases) {
+        json doc = run_json({{"QUERY_STRING", std::string("action=list&filter=") + c.filter},
+                             {"SERVICES_FAKE_SCM", fx.path}});
+        std::vector<std::string> names;
+        for (const json &s : doc["services"]) names.push_back(s["name"]);
+        EXPECT_EQ(names, c.names) << c.filter;
+        EXPECT_EQ(doc["summary"], json({{"running", 5}, {"failed", 2}, {"inactive", 3}})) << c.filter;
+    }
+}
+
+TEST(Figures, EachProcessIsReadOnceAndShowReadsOnlyItsOwn) {
+    const struct {
+        const char *query, *trace;
+    } cases[] = {
+        {"action=list", "process 640\nprocess 800\nprocess 900\nprocess 1000\n"},
+        {"action=show&unit=HostB", "process 800\n"},
+        {"action=show&unit=Crashed", ""},
+    };
+    for (const auto &c : cases) {
+        temp_file trace;
+        temp_file fx("trace\t" + trace.path + "\n" + figures_fixture);
+        run_json({{"QUERY_STRING", c.query}, {"SERVICES_FAKE_SCM", fx.path}});
+        std::string lines = trace.read(), processes;
+        for (size_t at = lines.find("process "); at != std::string::npos; at = lines.find("process ", at + 1))
+            processes += lines.substr(at, lines.find('\n', at) - at + 1);
+        EXPECT_EQ(processes, c.trace) << c.query;
+    }
+}
+
+TEST(Figures, ShowGivesTheSameObjectAsTheList) {
+    temp_file fx(figures_fixture);
+    json listed = run_json({{"QUERY_STRING", "action=list"}, {"SERVICES_FAKE_SCM", fx.path}});
+    for (const char *name : {"Crashed", "HostB", "Partial", "Guarded"}) {
+        json shown = run_json({{"QUERY_STRING", std::string("action=show&unit=") + name}, {"SERVICES_FAKE_SCM", fx.path}});
+        json expected;
+        for (const json &s : listed["services"])
+            if (s["name"] == name) expected = s;
+        EXPECT_EQ(shown["service"], expected) << name;
     }
 }
 

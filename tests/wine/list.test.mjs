@@ -4,11 +4,12 @@
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { spawnSync } from 'node:child_process';
+import fs from 'node:fs';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
 import {
   HEADER, ENABLED, testServices, cgi, cgiAsync, checkResponse, errorBytes, list, show, utf8Cut, prefixScript, work,
-  usePrefix, wineEnv,
+  usePrefix, wineEnv, waitForState, sleep,
 } from './lib.mjs';
 
 const root = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '../..');
@@ -157,6 +158,70 @@ test('a value edited by hand shows at once, while the manager goes on with its o
     setStartValue('pst_demand', 'REG_DWORD', '3');
     spawnSync('wine', ['sc', 'stop', 'pst_demand'], { env: wineEnv });
   }
+});
+
+const MiB = 1024 * 1024;
+const FAILING = ['pst_fail_specific', 'pst_fail_win32'];
+
+// The file whose presence makes a failing test service stop by itself.
+function exitFile(name) {
+  return path.join(work, 'prefix/drive_c/plugin-test', `${name}.exit`);
+}
+
+// Starts a service through the manager and waits until it runs.
+async function startService(name) {
+  wine('sc', 'start', name);
+  return waitForState(name, 'running');
+}
+
+async function stopService(name) {
+  wine('sc', 'stop', name);
+  return waitForState(name, 'inactive');
+}
+
+// Milliseconds since 1970 of a since text "YYYY-MM-DD HH:MM:SS UTC".
+function sinceMs(text) {
+  assert.match(text, /^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d UTC$/);
+  return Date.parse(text.replace(' UTC', 'Z').replace(' ', 'T'));
+}
+
+test('a service that stopped itself with an error is failed, until it runs again', async () => {
+  for (const name of FAILING) fs.rmSync(exitFile(name), { force: true });
+  for (const name of FAILING) await startService(name);
+  for (const name of FAILING) fs.writeFileSync(exitFile(name), '');
+  for (const name of FAILING) await waitForState(name, 'failed');
+  const doc = list();
+  assert.equal(doc.summary.failed, 2);
+  assert.deepEqual(doc.services.slice(0, 2).map((s) => s.name), FAILING, 'failed first, by name');
+  for (const s of doc.services.slice(0, 2)) {
+    assert.deepEqual([s.active, s.sub, s.failed, s.pid, s.memory_bytes, s.since], ['failed', '1', true, 0, null, '-']);
+  }
+  assert.equal(doc.services.filter((s) => s.failed).length, 2);
+  assert.deepEqual(list('failed').services, doc.services.slice(0, 2));
+  for (const name of FAILING) fs.rmSync(exitFile(name));
+  for (const name of FAILING) {
+    const s = await startService(name);
+    assert.equal(s.failed, false, `${name} runs again`);
+  }
+  assert.equal(list().summary.failed, 0);
+  assert.deepEqual(list('failed').services, []);
+  for (const name of FAILING) assert.equal((await stopService(name)).failed, false, `${name} stopped cleanly`);
+});
+
+test('a running service reports its memory and since; a restart moves since forward', async () => {
+  const started = Date.now();
+  const first = await startService('pst_auto');
+  assert.ok(first.pid > 0);
+  assert.ok(first.memory_bytes > MiB, `working set ${first.memory_bytes}`);
+  const since = sinceMs(first.since);
+  assert.ok(Math.abs(since - started) <= 60000, `since ${first.since}, started ${new Date(started).toISOString()}`);
+  assert.deepEqual(list().services.find((s) => s.name === 'pst_auto'), first);
+  await stopService('pst_auto');
+  await sleep(1100);  // since counts whole seconds
+  const again = await startService('pst_auto');
+  assert.ok(sinceMs(again.since) > since, `${again.since} after ${first.since}`);
+  assert.ok(again.memory_bytes > MiB);
+  await stopService('pst_auto');
 });
 
 // Runs the program with Wine's registry trace on; returns the document and

@@ -107,6 +107,8 @@ static void apply_option(scripted_service &s, char *opt) {
     if (!val) return;
     *val++ = '\0';
     if (!strcmp(opt, "db")) database_word(s, val);
+    else if (!strcmp(opt, "exit")) s.entry.exit_code = (uint32_t)field_number(val);
+    else if (!strcmp(opt, "service_exit")) s.entry.service_exit_code = (uint32_t)field_number(val);
     else if (!strcmp(opt, "start")) s.on_start = result_word(val, s.on_start);
     else if (!strcmp(opt, "stop")) s.on_stop = result_word(val, s.on_stop);
     else if (!strcmp(opt, "control")) s.control_closed = !strcmp(val, "closed");
@@ -144,12 +146,30 @@ static void add_service(line_cut *cut) {
     g_fixture.services.push_back(s);
 }
 
+// Parses the fields after "process": a pid, then "closed", or the working
+// set in bytes and the creation time in seconds since 1970, either of them
+// "unreadable". Lines without a pid are ignored.
+static void add_process(line_cut *cut) {
+    const char *pid = next_field(cut), *bytes = next_field(cut), *created = next_field(cut);
+    if (!pid || !bytes) return;
+    scripted_process p = {};
+    p.pid = (uint32_t)field_number(pid);
+    p.closed = !strcmp(bytes, "closed");
+    if (!p.closed && strcmp(bytes, "unreadable") != 0) p.usage.working_set = strtoull(bytes, nullptr, 10);
+    if (!p.closed && created && strcmp(created, "unreadable") != 0) {
+        p.usage.created = strtoll(created, nullptr, 10);
+        p.usage.created_known = 1;
+    }
+    g_fixture.processes.push_back(p);
+}
+
 // Parses one line, which ends at end, its NUL.
 static void parse_line(char *line, const char *end) {
     if (!*line || *line == '#') return;
     line_cut cut = {line, end};
     const char *kind = next_field(&cut);
     if (!strcmp(kind, "service")) return add_service(&cut);
+    if (!strcmp(kind, "process")) return add_process(&cut);
     const char *arg = next_field(&cut);
     if (!arg) return;
     if (!strcmp(kind, "manager")) {

@@ -28,12 +28,21 @@ struct scripted_service {
     size_t first_of_name;  // the service a lookup by this name finds
 };
 
+// A process as the scripted manager reports it: closed when it cannot be
+// opened; figures marked unknown cannot be read.
+struct scripted_process {
+    uint32_t pid;
+    bool closed;
+    scm_process usage;
+};
+
 struct fixture {
     bool refuse_all = false, refuse_control = false, refuse_database = false;
     const char *trace_path = nullptr;
     std::unique_ptr<char[]> text;  // the file, cut into fields
     size_t text_len = 0;
     std::vector<scripted_service> services;
+    std::vector<scripted_process> processes;
     std::vector<int> slots;  // open addressing by name: a service index, or -1
 };
 

@@ -1,5 +1,5 @@
 // The listing half of the scripted service manager: connections, the
-// enumeration and start types, answered from the fixture.
+// enumeration, start types and processes, answered from the fixture.
 #include <cstring>
 #include <string>
 
@@ -70,4 +70,16 @@ int scm_query_start_type(scm_manager *m, const char *name, uint32_t *start_type)
     trace_start_type("config", name, kind == START_NUMBER, kind == START_NUMBER ? *start_type : 0,
                      kind == START_UNREADABLE ? "unreadable" : "closed");
     return kind == START_NUMBER;
+}
+
+int scm_read_process(uint32_t pid, scm_process *out) {
+    *out = scm_process{};
+    if (g_fixture.trace_path) trace("process", std::to_string(pid).c_str());
+    for (const scripted_process &p : g_fixture.processes) {
+        if (p.pid != pid) continue;
+        if (p.closed) return 0;
+        *out = p.usage;
+        return 1;
+    }
+    return 0;
 }

@@ -30,6 +30,8 @@ struct pending_entry {
     size_t display_name;
     uint32_t state;
     uint32_t pid;
+    uint32_t exit_code;
+    uint32_t service_exit_code;
 };
 
 } // namespace
@@ -75,8 +77,11 @@ static void take_entries(scm_list *l, const unsigned char *data, DWORD count)
         pending_entry p;
         p.name = store_text(l, e[i].lpServiceName);
         p.display_name = store_text(l, e[i].lpDisplayName);
-        p.state = e[i].ServiceStatusProcess.dwCurrentState;
-        p.pid = e[i].ServiceStatusProcess.dwProcessId;
+        const SERVICE_STATUS_PROCESS &status = e[i].ServiceStatusProcess;
+        p.state = status.dwCurrentState;
+        p.pid = status.dwProcessId;
+        p.exit_code = status.dwWin32ExitCode;
+        p.service_exit_code = status.dwServiceSpecificExitCode;
         l->pending.push_back(p);
     }
 }
@@ -93,6 +98,8 @@ static void finish_entries(scm_list *l)
         e.display_name = p.display_name == kNoText ? nullptr : base + p.display_name;
         e.state = p.state;
         e.pid = p.pid;
+        e.exit_code = p.exit_code;
+        e.service_exit_code = p.service_exit_code;
         l->entries.push_back(e);
     }
     l->pending.clear();
