@@ -39,6 +39,12 @@ function setStartType(name, word) {
 
 usePrefix();
 
+// A running process's working set changes from one request to the next:
+// the services with their memory figure reduced to whether there is one.
+function steady(services) {
+  return services.map((x) => ({ ...x, memory_bytes: x.memory_bytes === null ? null : 'a working set' }));
+}
+
 test('list carries every test service with its state, start type and fixed fields', () => {
   const r = cgi({ query: 'action=list&filter=all' });
   const { doc } = checkResponse(r);
@@ -107,7 +113,7 @@ test('list filters change the services, never the summary', () => {
     const doc = list(filter);
     assert.deepEqual(doc.summary, sum, `summary with filter "${filter}"`);
     assert.equal(doc.count, count, `count with filter "${filter}"`);
-    assert.deepEqual(doc.services, all.services.filter(keep), `services with filter "${filter}"`);
+    assert.deepEqual(steady(doc.services), steady(all.services.filter(keep)), `services with filter "${filter}"`);
   }
 });
 
@@ -215,7 +221,7 @@ test('a running service reports its memory and since; a restart moves since forw
   assert.ok(first.memory_bytes > MiB, `working set ${first.memory_bytes}`);
   const since = sinceMs(first.since);
   assert.ok(Math.abs(since - started) <= 60000, `since ${first.since}, started ${new Date(started).toISOString()}`);
-  assert.deepEqual(list().services.find((s) => s.name === 'pst_auto'), first);
+  assert.deepEqual(steady(list().services.filter((s) => s.name === 'pst_auto')), steady([first]));
   await stopService('pst_auto');
   await sleep(1100);  // since counts whole seconds
   const again = await startService('pst_auto');
@@ -244,14 +250,15 @@ test('show reads the start type of its one service, the list of every service', 
   assert.ok(listed.names.includes('pst_quote') && listed.names.includes('Winedevice1'));
 });
 
-test('50 simultaneous list requests all answer the same complete document', async () => {
+test('50 simultaneous list requests all answer the same complete document, working sets aside', async () => {
   const results = await Promise.all(Array.from({ length: 50 }, () => cgiAsync({ query: 'action=list' })));
   const first = checkResponse(results[0]);
   assert.ok(first.doc.count >= testServices.length);
   assert.equal(first.doc.services.length, first.doc.count);
   results.forEach((r, i) => {
-    const { body, doc } = checkResponse(r);
-    assert.equal(body, first.body, `response ${i} equals the first`);
+    const { doc } = checkResponse(r);
+    assert.deepEqual({ ...doc, services: steady(doc.services) }, { ...first.doc, services: steady(first.doc.services) },
+      `response ${i} equals the first`);
     assert.equal(doc.services.filter((s) => s.enabled === '-').length, 0, `response ${i}: every start type read`);
   });
 });
