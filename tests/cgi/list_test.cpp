@@ -241,4 +241,37 @@ TEST(Figures, ShowGivesTheSameObjectAsTheList) {
     }
 }
 
+// Names and display names of 192 bytes whose 191-byte cut would split a
+// two-, three- and four-byte character: the document holds the bytes
+// before that character, valid UTF-8, and the start type is still found.
+TEST(Cuts, NamesAndDisplayNamesNeverEndInsideACharacter) {
+    const std::string e_acute = "\xc3\xa9", fu = "\xe6\x9c\x8d", smile = "\xf0\x9f\x98\x80";
+    const struct {
+        std::string name, display, name_kept, display_kept;
+    } cases[] = {
+        {std::string(190, 'a') + e_acute, std::string(188, 'A') + "\xc3\xbc" + e_acute, std::string(190, 'a'),
+         std::string(188, 'A') + "\xc3\xbc"},
+        {std::string(189, 'b') + fu, std::string(190, 'B') + fu, std::string(189, 'b'), std::string(190, 'B')},
+        {std::string(188, 'c') + smile, std::string(190, 'C') + smile, std::string(188, 'c'), std::string(190, 'C')},
+    };
+    std::string fixture, expected;
+    for (const auto &c : cases) {
+        fixture += fixture_service(c.name, c.display, 1, 0, "4");
+        expected += std::string(expected.empty() ? "" : ",") + "{\"name\":\"" + c.name_kept +
+                    "\",\"description\":\"" + c.display_kept +
+                    "\",\"active\":\"inactive\",\"sub\":\"1\",\"enabled\":\"disabled\",\"pid\":0,"
+                    "\"memory_bytes\":null,\"since\":\"-\",\"failed\":false}";
+    }
+    temp_file fx(fixture);
+    cgi_result r = run_cgi(PLUGIN_BIN, {{"QUERY_STRING", "action=list"}, {"SERVICES_FAKE_SCM", fx.path}});
+    EXPECT_EQ(r.status, 0);
+    std::string body = response_body(r.out);
+    EXPECT_NE(body.find("\"services\":[" + expected + "]}\n"), std::string::npos) << body;
+    json doc = json::parse(body);  // the parser refuses text that is not UTF-8
+    for (size_t i = 0; i < 3; i++) {
+        EXPECT_EQ(doc["services"][i]["name"], cases[i].name_kept);
+        EXPECT_EQ(doc["services"][i]["description"], cases[i].display_kept);
+    }
+}
+
 }  // namespace

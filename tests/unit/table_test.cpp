@@ -265,6 +265,39 @@ TEST(Load, LongNamesAreCutButStillFoundByTheirFullName) {
     EXPECT_STREQ(g_svc[0].enabled, "disabled");
 }
 
+TEST(Load, CutsAt191BytesNeverInsideAUtf8Sequence) {
+    // Each source is 192 bytes or more; the bytes before the character that
+    // the 191-byte cut would split are kept, and the character is dropped.
+    const std::string two = "\xc3\xa9", three = "\xe6\x9c\x8d", four = "\xf0\x9f\x98\x80";
+    const struct {
+        std::string text;
+        size_t kept;
+    } cases[] = {
+        {std::string(190, 'a') + two, 190},              // 2-byte sequence at bytes 190..191
+        {std::string(189, 'b') + three, 189},            // 3-byte at 189..191: cut after its second byte
+        {std::string(190, 'b') + three, 190},            // 3-byte at 190..192: cut after its first byte
+        {std::string(188, 'c') + four, 188},             // 4-byte at 188..191: cut after its third byte
+        {std::string(189, 'c') + four, 189},             // after its second byte
+        {std::string(190, 'c') + four, 190},             // after its first byte
+        {std::string(189, 'd') + two + "e", 191},        // a sequence that ends at the cut stays whole
+        {std::string(187, 'f') + four + "g", 191},
+    };
+    // The full name still finds the start type.
+    const char *const words[] = {"boot", "system", "automatic", "manual", "disabled"};
+    std::string fixture;
+    for (size_t i = 0; i < sizeof cases / sizeof cases[0]; i++)
+        fixture += fixture_service(cases[i].text, cases[i].text, 1, 0, std::to_string(i % 5));
+    load_fixture(fixture);
+    ASSERT_EQ(g_count, 8);
+    for (int i = 0; i < 8; i++) {
+        SCOPED_TRACE(i);
+        const std::string &text = cases[i].text;
+        EXPECT_EQ(std::string(g_svc[i].description), text.substr(0, cases[i].kept));
+        EXPECT_EQ(std::string(g_svc[i].name), text.substr(0, cases[i].kept));
+        EXPECT_STREQ(g_svc[i].enabled, words[i % 5]);
+    }
+}
+
 TEST(Load, StopsAt2048InTheManagersOrderAndReadsEveryStartType) {
     std::string text;
     for (int i = 0; i < 2050; i++) {

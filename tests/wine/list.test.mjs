@@ -39,6 +39,18 @@ function setStartType(name, word) {
 
 usePrefix();
 
+// The test services whose name and display name are cut inside a character
+// of two, three and four bytes, with what the list shows of them: the bytes
+// before that character.
+const CUT = new Map([
+  ['pst_cut2_' + 'x'.repeat(181) + '\u00e9',
+    ['pst_cut2_' + 'x'.repeat(181), 'Cut inside a two-byte character ' + '.'.repeat(158)]],
+  ['pst_cut3_' + 'x'.repeat(180) + '\u670d',
+    ['pst_cut3_' + 'x'.repeat(180), 'Cut inside a three-byte character ' + '.'.repeat(156)]],
+  ['pst_cut4_' + 'x'.repeat(179) + '\u{1f600}',
+    ['pst_cut4_' + 'x'.repeat(179), 'Cut inside a four-byte character ' + '.'.repeat(156)]],
+]);
+
 // A running process's working set changes from one request to the next:
 // the services with their memory figure reduced to whether there is one.
 function steady(services) {
@@ -54,11 +66,11 @@ test('list carries every test service with its state, start type and fixed field
   assert.equal(doc.count, doc.services.length);
   const byName = new Map(doc.services.map((s) => [s.name, s]));
   for (const t of testServices) {
-    const name = utf8Cut(t.name, 191);
+    const [name, description] = CUT.get(t.name) || [utf8Cut(t.name, 191), utf8Cut(t.display, 191)];
     const s = byName.get(name);
     assert.ok(s, `${name} listed`);
     assert.deepEqual(s, {
-      name, description: utf8Cut(t.display, 191), active: 'inactive', sub: '1',
+      name, description, active: 'inactive', sub: '1',
       enabled: ENABLED[t.start], pid: 0, memory_bytes: null, since: '-', failed: false,
     });
   }
@@ -80,6 +92,23 @@ test('a 200-character name is cut to 191 bytes and its start type is still read'
   const s = list().services.find((x) => t.name.startsWith(x.name) && x.name.length > 150);
   assert.equal(Buffer.byteLength(s.name), 191);
   assert.equal(s.enabled, ENABLED[t.start]);
+});
+
+test('names and display names cut at 191 bytes never end inside a character', () => {
+  const r = cgi({ query: 'action=list' });
+  checkResponse(r);
+  const body = new TextDecoder('utf-8', { fatal: true }).decode(r.stdout);
+  const services = JSON.parse(body.slice(body.indexOf('\r\n\r\n') + 4)).services;
+  assert.equal(CUT.size, 3);
+  for (const [full, [name, description]] of CUT) {
+    assert.ok(testServices.some((t) => t.name === full), `${name} is a test service`);
+    const s = services.find((x) => x.name === name);
+    assert.ok(s, `${name} listed`);
+    assert.equal(s.description, description);
+    assert.equal(s.enabled, 'manual', 'the start type is read by the full name');
+  }
+  const lengths = [...CUT.values()].map(([name, description]) => [Buffer.byteLength(name), Buffer.byteLength(description)]);
+  assert.deepEqual(lengths, [[190, 190], [189, 190], [188, 189]]);
 });
 
 test('show answers with the exact document, and 404 for a name no service bears', () => {
