@@ -1,7 +1,7 @@
 // The list and show actions of the Windows build against Wine's service
 // manager: every test service with its fields, the cuts, filters, concurrent
 // lists and a table filled to its 2048 records.
-import { test } from 'node:test';
+import { test, before } from 'node:test';
 import assert from 'node:assert/strict';
 import { spawnSync } from 'node:child_process';
 import fs from 'node:fs';
@@ -38,6 +38,12 @@ function setStartType(name, word) {
 }
 
 usePrefix();
+
+// Wine starts RpcSs by itself some seconds after the prefix boots; the
+// tests compare documents taken one after another, so they wait for it.
+before(async () => {
+  await waitForState('RpcSs', 'running');
+});
 
 // The test services whose name and display name are cut inside a character
 // of two, three and four bytes, with what the list shows of them: the bytes

@@ -2,35 +2,21 @@
 // and when it was created, read through a handle with the least access that
 // gives both.
 #include "platform/platform.h"
+#include "scm_handles.h"
 
 #include <windows.h>
 #include <psapi.h>
 
 namespace {
 
-// Owns one process handle and closes it once.
-struct handle_owned {
-    HANDLE h;
-    explicit handle_owned(HANDLE handle) : h(handle) {}
-    handle_owned(const handle_owned &) = delete;
-    handle_owned &operator=(const handle_owned &) = delete;
-    ~handle_owned()
-    {
-        if (h)
-            CloseHandle(h);
-    }
-};
-
 // A FILETIME counts 100 ns ticks since 1601-01-01 UTC.
 const int64_t kTicksPerSecond = 10000000;
 const int64_t kTicksTo1970 = 116444736000000000LL;
 
-// Seconds since 1970-01-01 UTC of a FILETIME, rounded down.
-int64_t unix_seconds(const FILETIME &t)
+// The ticks of a FILETIME.
+int64_t ticks_of(const FILETIME &t)
 {
-    int64_t ticks = static_cast<int64_t>((static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime);
-    int64_t since = ticks - kTicksTo1970;
-    return since >= 0 ? since / kTicksPerSecond : -((-since + kTicksPerSecond - 1) / kTicksPerSecond);
+    return static_cast<int64_t>((static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime);
 }
 
 } // namespace
@@ -43,7 +29,7 @@ int scm_read_process(uint32_t pid, scm_process *out)
     *out = scm_process{};
     if (pid == 0)
         return 0;
-    handle_owned p(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+    win32_owned<HANDLE, CloseHandle> p(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
     if (!p.h)
         return 0;
     PROCESS_MEMORY_COUNTERS memory = {};
@@ -51,8 +37,8 @@ int scm_read_process(uint32_t pid, scm_process *out)
     if (K32GetProcessMemoryInfo(p.h, &memory, sizeof memory))
         out->working_set = memory.WorkingSetSize;
     FILETIME created, exited, kernel, user;
-    if (GetProcessTimes(p.h, &created, &exited, &kernel, &user) && (created.dwHighDateTime || created.dwLowDateTime)) {
-        out->created = unix_seconds(created);
+    if (GetProcessTimes(p.h, &created, &exited, &kernel, &user) && ticks_of(created) >= kTicksTo1970) {
+        out->created = (ticks_of(created) - kTicksTo1970) / kTicksPerSecond;
         out->created_known = 1;
     }
     return 1;

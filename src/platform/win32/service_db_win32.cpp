@@ -5,6 +5,7 @@
 // hold the start types it reports; reading them stays in the local kernel,
 // while each configuration query is a call into the manager's process.
 #include "platform/platform.h"
+#include "scm_handles.h"
 #include "win32_text.h"
 
 #include <windows.h>
@@ -13,17 +14,9 @@
 #include <new>
 #include <string>
 
-// Owns the opened Services key and closes it once.
 struct scm_database {
-    HKEY services = nullptr;
+    win32_owned<HKEY, RegCloseKey> services;  // the opened Services key
     explicit scm_database(HKEY key) : services(key) {}
-    scm_database(const scm_database &) = delete;
-    scm_database &operator=(const scm_database &) = delete;
-    ~scm_database()
-    {
-        if (services)
-            RegCloseKey(services);
-    }
 };
 
 // Read-only, with KEY_QUERY_VALUE alone: the one right RegGetValueW asks of
@@ -59,7 +52,7 @@ int scm_database_start_type(scm_database *d, const char *name, uint32_t *start_t
         if (!utf8_to_wide(name, wide))
             return 0;
         DWORD value = 0, size = sizeof value;
-        if (RegGetValueW(d->services, wide.c_str(), L"Start", RRF_RT_REG_DWORD, nullptr, &value, &size) !=
+        if (RegGetValueW(d->services.h, wide.c_str(), L"Start", RRF_RT_REG_DWORD, nullptr, &value, &size) !=
             ERROR_SUCCESS)
             return 0;
         *start_type = value;
