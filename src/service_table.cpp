@@ -254,7 +254,8 @@ static void read_processes(const char *only) {
         int32_t pid = g_svc[with_pid[first]].pid;
         scm_process p;
         scm_read_process((uint32_t)pid, &p);
-        for (next = first; next < n && g_svc[with_pid[next]].pid == pid; next++) take_process(&g_svc[with_pid[next]], &p);
+        for (next = first; next < n && g_svc[with_pid[next]].pid == pid; next++)
+            take_process(&g_svc[with_pid[next]], &p);
     }
 }
 
