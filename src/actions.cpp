@@ -147,7 +147,8 @@ int mode_json(const char *qs) {
         control_action(&p);
         return 0;
     }
-    load_services();
+    // show answers with one service: only its start type is read.
+    load_services(strcmp(p.action, "show") == 0 ? p.unit : nullptr);
     svc_sort();
     if (strcmp(p.action, "list") == 0) list_action(&p);
     else if (strcmp(p.action, "show") == 0) show_action(&p);

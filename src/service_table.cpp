@@ -1,7 +1,7 @@
 #include "service_table.h"
 
 #include <algorithm>
-#include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -156,13 +156,47 @@ const char *start_type_word(uint32_t start_type) {
     return start_type < 5 ? words[start_type] : "-";
 }
 
-// Appends one enumerated entry to the table; enabled starts as "-".
+int svc_exit_failed(uint32_t state, uint32_t exit_code, uint32_t service_exit_code) {
+    if (state != SCM_STATE_STOPPED || exit_code == 0 || exit_code == SCM_EXIT_NEVER_STARTED) return 0;
+    return exit_code != SCM_EXIT_SERVICE_SPECIFIC || service_exit_code != 0;
+}
+
+// The civil date of a day count since 1970-01-01, in the proleptic
+// Gregorian calendar, counted in 400-year eras of 146097 days from 0000-03-01.
+static void civil_date(int64_t days, int64_t *year, int *month, int *day) {
+    days += 719468;
+    int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+    int64_t doe = days - era * 146097;                                    // day of the era
+    int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;  // year of the era
+    int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);                // day of the year from March
+    int64_t mp = (5 * doy + 2) / 153;                                     // month from March
+    *day = (int)(doy - (153 * mp + 2) / 5 + 1);
+    *month = (int)(mp < 10 ? mp + 3 : mp - 9);
+    *year = yoe + era * 400 + (*month <= 2 ? 1 : 0);
+}
+
+void utc_text(char *dst, size_t cap, int64_t seconds) {
+    int64_t days = seconds / 86400, rest = seconds % 86400;
+    if (rest < 0) {
+        rest += 86400;
+        days--;
+    }
+    int64_t year;
+    int month, day;
+    civil_date(days, &year, &month, &day);
+    snprintf(dst, cap, "%04lld-%02d-%02d %02d:%02d:%02d UTC", (long long)year, month, day, (int)(rest / 3600),
+             (int)(rest / 60 % 60), (int)(rest % 60));
+}
+
+// Appends one enumerated entry to the table; enabled starts as "-". A
+// stopped service whose exit codes report an error is "failed".
 static void append_record(const scm_entry *e) {
     svc_record *r = &g_svc[g_count++];
     memset(r, 0, sizeof *r);
     str_copy_utf8(r->name, sizeof r->name, e->name);
     str_copy_utf8(r->description, sizeof r->description, e->display_name);
-    str_copy(r->active, sizeof r->active, state_word(e->state));
+    bool failed = svc_exit_failed(e->state, e->exit_code, e->service_exit_code);
+    str_copy(r->active, sizeof r->active, failed ? "failed" : state_word(e->state));
     decimal_into(r->sub, e->state);
     str_copy(r->enabled, sizeof r->enabled, "-");
     r->pid = (int32_t)e->pid;
@@ -170,37 +204,62 @@ static void append_record(const scm_entry *e) {
     str_copy(r->since, sizeof r->since, "-");
 }
 
-// On Windows each start type is a round trip to the service manager, which
-// four workers overlap. The scripted manager answers from memory, where
-// starting threads would cost more than all the reads.
-#ifdef _WIN32
-enum { START_TYPE_WORKERS = 4 };
-#else
-enum { START_TYPE_WORKERS = 1 };
-#endif
-
-struct start_type_job {
-    scm_manager *manager;
-    const scm_list *list;
-    std::atomic<int> next;
-};
-
-// One worker: takes table indexes in turn and reads their start types. Entry
-// i of the list is record i of the table, since the load appends in order.
-static void read_start_types(void *ctx, int) {
-    start_type_job *job = static_cast<start_type_job *>(ctx);
-    scm_reader *reader = scm_reader_new(job->manager);
-    if (!reader) return;
-    for (int i = job->next++; i < g_count; i = job->next++) {
-        const scm_entry *e = scm_list_at(job->list, (size_t)i);
-        uint32_t type;
-        if (e && e->name && scm_read_start_type(reader, e->name, &type))
-            str_copy(g_svc[i].enabled, sizeof g_svc[i].enabled, start_type_word(type));
-    }
-    scm_reader_free(reader);
+// Sets the start type of record r from the service database, or, where the
+// database has none for it, from the manager's configuration of the service.
+static void read_start_type(scm_database *db, scm_manager *m, const scm_entry *e, svc_record *r) {
+    uint32_t type;
+    if (scm_database_start_type(db, e->name, &type) || scm_query_start_type(m, e->name, &type))
+        str_copy(r->enabled, sizeof r->enabled, start_type_word(type));
 }
 
-void load_services(void) {
+// 1 when the load reads the start type and process of record i: of every
+// record when only is null, else of the records named only.
+static int wanted(int i, const char *only) {
+    return !only || strcmp(g_svc[i].name, only) == 0;
+}
+
+// Reads the start types the load wants, one after another, with the
+// database opened once. Entry i of the list is record i of the table, since
+// the load appends in order.
+static void read_start_types(scm_manager *m, const scm_list *list, const char *only) {
+    if (g_count == 0) return;
+    scm_database *db = scm_database_open();
+    for (int i = 0; i < g_count; i++) {
+        const scm_entry *e = scm_list_at(list, (size_t)i);
+        if (e && e->name && wanted(i, only)) read_start_type(db, m, e, &g_svc[i]);
+    }
+    scm_database_close(db);
+}
+
+// Gives record r what was read of its process: memory, and since when it
+// runs as display text.
+static void take_process(svc_record *r, const scm_process *p) {
+    r->memory_bytes = p->working_set;
+    if (p->created_known) utc_text(r->since, sizeof r->since, p->created);
+}
+
+static bool pid_before(int a, int b) {
+    return g_svc[a].pid < g_svc[b].pid;
+}
+
+// Reads the process of every wanted record that has one, each distinct
+// process once however many services it hosts.
+static void read_processes(const char *only) {
+    static int with_pid[SVC_MAX];  // record indexes, ordered by pid
+    int n = 0;
+    for (int i = 0; i < g_count; i++)
+        if (g_svc[i].pid != 0 && wanted(i, only)) with_pid[n++] = i;
+    std::sort(with_pid, with_pid + n, pid_before);
+    for (int first = 0, next; first < n; first = next) {
+        int32_t pid = g_svc[with_pid[first]].pid;
+        scm_process p;
+        scm_read_process((uint32_t)pid, &p);
+        for (next = first; next < n && g_svc[with_pid[next]].pid == pid; next++)
+            take_process(&g_svc[with_pid[next]], &p);
+    }
+}
+
+void load_services(const char *only) {
     g_count = 0;
     g_init = INIT_WINDOWS_SCM;
     scm_manager *m = scm_connect(SCM_FOR_LISTING);
@@ -213,9 +272,8 @@ void load_services(void) {
         if (!e) break;
         append_record(e);
     }
-    start_type_job job{m, list, {0}};
-    int workers = g_count < START_TYPE_WORKERS ? g_count : START_TYPE_WORKERS;
-    if (workers > 0) plat_parallel(workers, read_start_types, &job);
+    read_start_types(m, list, only);
+    read_processes(only);
     scm_list_free(list);
     scm_disconnect(m);
 }

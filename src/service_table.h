@@ -44,12 +44,26 @@ void str_copy(char *dst, size_t cap, const char *src);
 // As str_copy, but a cut never splits a UTF-8 sequence.
 void str_copy_utf8(char *dst, size_t cap, const char *src);
 
+// 1 when a service in state `state` stopped with an error: stopped, with an
+// exit code that is neither 0 nor SCM_EXIT_NEVER_STARTED, and, for
+// SCM_EXIT_SERVICE_SPECIFIC, a service code that is not 0.
+int svc_exit_failed(uint32_t state, uint32_t exit_code, uint32_t service_exit_code);
+
+// Writes seconds since 1970-01-01 UTC as "YYYY-MM-DD HH:MM:SS UTC" into dst
+// of capacity cap (40 bytes hold any value).
+void utc_text(char *dst, size_t cap, int64_t seconds);
+
 // The word for a manager state number, and for a start type ("-" when unknown).
 const char *state_word(uint32_t state);
 const char *start_type_word(uint32_t start_type);
 
 // Empties the table, sets g_init to windows-scm and fills the table from the
-// service manager. Refusals only shorten the table or leave "-" defaults.
-void load_services(void);
+// service manager. Start types come from the service database, and from the
+// manager for a service the database has none for. A service with a process
+// gets that process's working set and creation time. With only null every
+// record gets its start type and process figures; otherwise only the
+// records named only do. Refusals only shorten the table or leave "-"
+// defaults.
+void load_services(const char *only);
 
 #endif

@@ -13,7 +13,7 @@
 struct scm_manager;   // a connection to the service manager
 struct scm_service;   // one opened service
 struct scm_list;      // the result of one enumeration, owned by the backend
-struct scm_reader;    // per-thread state for reading configurations
+struct scm_database;  // the service database, opened for one load
 
 // What a connection is for: listing asks for enumeration rights, control
 // only for the right to connect.
@@ -30,13 +30,34 @@ enum {
     SCM_STATE_PAUSED = 7
 };
 
+// ---- listing ----------------------------------------------------------------
+
+// Exit codes the manager reports for a stopped service: a clean stop gives
+// 0; these two say more.
+enum {
+    SCM_EXIT_SERVICE_SPECIFIC = 1066,  // the service's own code says why
+    SCM_EXIT_NEVER_STARTED = 1077      // not started since the system booted
+};
+
 // One enumerated service. name and display_name may be null when the
-// manager gives none.
+// manager gives none. exit_code is the Win32 code of the service's last
+// exit; service_exit_code its own code, meaningful when exit_code is
+// SCM_EXIT_SERVICE_SPECIFIC.
 struct scm_entry {
     const char *name;
     const char *display_name;
     uint32_t state;
     uint32_t pid;
+    uint32_t exit_code;
+    uint32_t service_exit_code;
+};
+
+// What can be read of a running process: its working set, and when it was
+// created in UTC seconds since 1970-01-01 (valid when created_known is 1).
+struct scm_process {
+    uint64_t working_set;  // bytes; 0 when it could not be read
+    int64_t created;
+    int created_known;
 };
 
 // Opens the local service manager; null when refused.
@@ -53,13 +74,25 @@ size_t scm_list_count(const scm_list *l);
 const scm_entry *scm_list_at(const scm_list *l, size_t i);
 void scm_list_free(scm_list *l);
 
-// A reader owns the working buffer for configuration queries. One reader is
-// used by one thread at a time; several readers may share a manager.
-scm_reader *scm_reader_new(scm_manager *m);
-void scm_reader_free(scm_reader *r);
-// Reads the start type of the service named `name` (full name, UTF-8).
-// Returns 1 and sets *start_type, or 0 when it cannot be obtained.
-int scm_read_start_type(scm_reader *r, const char *name, uint32_t *start_type);
+// The service database is where the manager keeps every service's
+// configuration: it loads it at start and writes each change to it. Reading a
+// start type there costs no call to the manager. Open it once per load; null
+// when it cannot be opened. Closing null is ignored.
+scm_database *scm_database_open(void);
+void scm_database_close(scm_database *d);
+// Reads the start type that the database holds for the service named `name`
+// (full name, UTF-8). Returns 1 and sets *start_type, or 0 when the service
+// has no entry there, its value cannot be read or is not a 32-bit number.
+int scm_database_start_type(scm_database *d, const char *name, uint32_t *start_type);
+// Asks the manager for the start type in the configuration of the service
+// named `name`: one open, one query and one close. Returns 1 and sets
+// *start_type, or 0 when it cannot be obtained.
+int scm_query_start_type(scm_manager *m, const char *name, uint32_t *start_type);
+
+// Reads the working set and creation time of process pid into *out, each
+// as far as it can be read. Returns 0, *out all unknown, when the process
+// cannot be opened.
+int scm_read_process(uint32_t pid, scm_process *out);
 
 // ---- one service -----------------------------------------------------------
 //
@@ -163,8 +196,5 @@ int plat_append(const char *path, const char *data, size_t len);
 // it, which costs less than a fault for each page as it is first written.
 // Only a hint: the memory is usable either way.
 void plat_prefault(void *addr, size_t len);
-// Runs fn(ctx, w) for w = 0 .. workers-1, each on its own thread where
-// possible, and returns when all have finished.
-void plat_parallel(int workers, void (*fn)(void *ctx, int worker), void *ctx);
 
 #endif

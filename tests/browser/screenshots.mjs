@@ -5,11 +5,11 @@ import { launch, openPage, loaded, listDoc, svc } from './lib/harness.mjs';
 
 const MiB = 1024 * 1024;
 const SERVICES = [
-  svc('PrintBridge', { active: 'failed', sub: 'failed', failed: true, enabled: 'automatic', description: 'Print bridge for the label printers' }),
-  svc('Dhcp', { active: 'running', sub: '4', enabled: 'automatic', pid: 1432, memory_bytes: 7.4 * MiB, description: 'DHCP Client' }),
-  svc('Dnscache', { active: 'running', sub: '4', enabled: 'automatic', pid: 1516, memory_bytes: 12.8 * MiB, description: 'DNS Client' }),
-  svc('EventLog', { active: 'running', sub: '4', enabled: 'automatic', pid: 1188, memory_bytes: 21 * MiB, description: 'Windows Event Log' }),
-  svc('Spooler', { active: 'running', sub: '4', enabled: 'automatic', pid: 2764, memory_bytes: 9.6 * MiB, description: 'Print Spooler' }),
+  svc('PrintBridge', { active: 'failed', sub: '1', failed: true, enabled: 'automatic', description: 'Print bridge for the label printers' }),
+  svc('Dhcp', { active: 'running', sub: '4', enabled: 'automatic', pid: 1432, memory_bytes: 7.4 * MiB, since: '2026-12-11 07:02:41 UTC', description: 'DHCP Client' }),
+  svc('Dnscache', { active: 'running', sub: '4', enabled: 'automatic', pid: 1516, memory_bytes: 12.8 * MiB, since: '2026-12-11 07:02:43 UTC', description: 'DNS Client' }),
+  svc('EventLog', { active: 'running', sub: '4', enabled: 'automatic', pid: 1188, memory_bytes: 21 * MiB, since: '2026-12-11 07:02:39 UTC', description: 'Windows Event Log' }),
+  svc('Spooler', { active: 'running', sub: '4', enabled: 'automatic', pid: 2764, memory_bytes: 9.6 * MiB, since: '2026-12-11 09:14:03 UTC', description: 'Print Spooler' }),
   svc('W32Time', { active: 'running', sub: '4', enabled: 'manual', pid: 3020, description: 'Windows Time' }),
   svc('BITS', { active: 'inactive', sub: '1', enabled: 'manual', description: 'Background Intelligent Transfer Service' }),
   svc('MSiSCSI', { active: 'inactive', sub: '1', enabled: 'disabled', description: 'Microsoft iSCSI Initiator Service' }),

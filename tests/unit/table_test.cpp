@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "actions.h"
 #include "run_cgi.h"
 #include "service_table.h"
 
@@ -141,11 +143,71 @@ TEST(Words, StatesAndStartTypes) {
     EXPECT_STREQ(start_type_word(0xffffffffu), "-");
 }
 
-// Loads the table from a fixture given as text.
-void load_fixture(const std::string &text) {
+TEST(ExitCodes, AStoppedServiceThatReportsAnErrorIsFailed) {
+    const struct {
+        uint32_t state, exit_code, service_code;
+        int failed;
+    } cases[] = {
+        {1, 0, 0, 0},     {1, 0, 7, 0},          {1, 1077, 0, 0},   {1, 1077, 3, 0},
+        {1, 1066, 0, 0},  {1, 1066, 42, 1},      {1, 1066, 0xffffffffu, 1},
+        {1, 13, 0, 1},    {1, 1067, 0, 1},       {1, 5, 9, 1},      {1, 0xffffffffu, 0, 1},
+        {4, 13, 0, 0},    {4, 1066, 42, 0},      {2, 1067, 0, 0},   {3, 1067, 0, 0},
+        {7, 5, 0, 0},     {0, 13, 0, 0},         {8, 13, 0, 0},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(svc_exit_failed(c.state, c.exit_code, c.service_code), c.failed)
+            << c.state << " " << c.exit_code << " " << c.service_code;
+}
+
+TEST(UtcText, SecondsSince1970AsDateAndTime) {
+    const struct {
+        int64_t seconds;
+        const char *text;
+    } cases[] = {
+        {0, "1970-01-01 00:00:00 UTC"},
+        {-1, "1969-12-31 23:59:59 UTC"},
+        {951782400, "2000-02-29 00:00:00 UTC"},
+        {951868799, "2000-02-29 23:59:59 UTC"},
+        {1709251199, "2024-02-29 23:59:59 UTC"},
+        {1796980443, "2026-12-11 09:14:03 UTC"},
+        {1798761599, "2026-12-31 23:59:59 UTC"},
+        {1798761600, "2027-01-01 00:00:00 UTC"},
+        {2147483647, "2038-01-19 03:14:07 UTC"},
+        {2147483648, "2038-01-19 03:14:08 UTC"},
+        {4107542399, "2100-02-28 23:59:59 UTC"},
+        {4107542400, "2100-03-01 00:00:00 UTC"},
+        {253402300799, "9999-12-31 23:59:59 UTC"},
+    };
+    for (const auto &c : cases) {
+        char text[40];
+        utc_text(text, sizeof text, c.seconds);
+        EXPECT_STREQ(text, c.text) << c.seconds;
+    }
+}
+
+TEST(EmitService, MemoryZeroIsNull) {
+    svc_record r = make("Svc", "running", "4");
+    const struct {
+        uint64_t memory;
+        const char *member;
+    } cases[] = {{0, "\"memory_bytes\":null,"}, {1, "\"memory_bytes\":1,"}};
+    for (const auto &c : cases) {
+        r.memory_bytes = c.memory;
+        buf b = {};
+        emit_service(&b, &r);
+        std::string object(b.data, b.len);
+        buf_free(&b);
+        EXPECT_NE(object.find(c.member), std::string::npos) << object;
+        EXPECT_EQ(nlohmann::json::parse(object)["memory_bytes"], c.memory ? nlohmann::json(c.memory) : nlohmann::json());
+    }
+}
+
+// Loads the table from a fixture given as text; with only, the start types
+// of the services of that name alone.
+void load_fixture(const std::string &text, const char *only = nullptr) {
     temp_file f(text);
     setenv("SERVICES_FAKE_SCM", f.path.c_str(), 1);
-    load_services();
+    load_services(only);
     unsetenv("SERVICES_FAKE_SCM");
 }
 
@@ -217,6 +279,39 @@ TEST(Load, LongNamesAreCutButStillFoundByTheirFullName) {
     EXPECT_STREQ(g_svc[0].enabled, "disabled");
 }
 
+TEST(Load, CutsAt191BytesNeverInsideAUtf8Sequence) {
+    // Each source is 192 bytes or more; the bytes before the character that
+    // the 191-byte cut would split are kept, and the character is dropped.
+    const std::string two = "\xc3\xa9", three = "\xe6\x9c\x8d", four = "\xf0\x9f\x98\x80";
+    const struct {
+        std::string text;
+        size_t kept;
+    } cases[] = {
+        {std::string(190, 'a') + two, 190},              // 2-byte sequence at bytes 190..191
+        {std::string(189, 'b') + three, 189},            // 3-byte at 189..191: cut after its second byte
+        {std::string(190, 'b') + three, 190},            // 3-byte at 190..192: cut after its first byte
+        {std::string(188, 'c') + four, 188},             // 4-byte at 188..191: cut after its third byte
+        {std::string(189, 'c') + four, 189},             // after its second byte
+        {std::string(190, 'c') + four, 190},             // after its first byte
+        {std::string(189, 'd') + two + "e", 191},        // a sequence that ends at the cut stays whole
+        {std::string(187, 'f') + four + "g", 191},
+    };
+    // The full name still finds the start type.
+    const char *const words[] = {"boot", "system", "automatic", "manual", "disabled"};
+    std::string fixture;
+    for (size_t i = 0; i < sizeof cases / sizeof cases[0]; i++)
+        fixture += fixture_service(cases[i].text, cases[i].text, 1, 0, std::to_string(i % 5));
+    load_fixture(fixture);
+    ASSERT_EQ(g_count, 8);
+    for (int i = 0; i < 8; i++) {
+        SCOPED_TRACE(i);
+        const std::string &text = cases[i].text;
+        EXPECT_EQ(std::string(g_svc[i].description), text.substr(0, cases[i].kept));
+        EXPECT_EQ(std::string(g_svc[i].name), text.substr(0, cases[i].kept));
+        EXPECT_STREQ(g_svc[i].enabled, words[i % 5]);
+    }
+}
+
 TEST(Load, StopsAt2048InTheManagersOrderAndReadsEveryStartType) {
     std::string text;
     for (int i = 0; i < 2050; i++) {
@@ -245,6 +340,65 @@ TEST(Load, AServiceNameFindsTheFirstServiceOfThatName) {
     EXPECT_STREQ(g_svc[1].enabled, "disabled");
 }
 
+TEST(Load, ANamedLoadReadsTheStartTypesOfThatNameAlone) {
+    const std::string text = fixture_service("Twin", "first", 1, 0, "2") + fixture_service("Other", "o", 4, 3, "4") +
+                             fixture_service("Twin", "second", 4, 9, "3", "db=missing") +
+                             fixture_service("Twin2", "t", 1, 0, "0");
+    const struct {
+        const char *only;
+        const char *enabled[4];
+    } cases[] = {
+        {"Twin", {"automatic", "-", "automatic", "-"}},
+        {"Other", {"-", "disabled", "-", "-"}},
+        {"Twin2", {"-", "-", "-", "boot"}},
+        {"twin", {"-", "-", "-", "-"}},
+        {"", {"-", "-", "-", "-"}},
+    };
+    for (const auto &c : cases) {
+        load_fixture(text, c.only);
+        ASSERT_EQ(g_count, 4);
+        for (int i = 0; i < 4; i++) EXPECT_STREQ(g_svc[i].enabled, c.enabled[i]) << c.only << " " << i;
+    }
+}
+
+TEST(Load, ExitCodesProcessesAndTheirFigures) {
+    load_fixture(fixture_service("Failed", "f", 1, 0, "3", "exit=1066\tservice_exit=42") +
+                 fixture_service("Clean", "c", 1, 0, "3", "exit=1066") +
+                 fixture_service("HostA", "a", 4, 800, "2", "exit=13") + fixture_service("HostB", "b", 3, 800, "2") +
+                 fixture_service("Shut", "s", 4, 900, "2") + fixture_service("Half", "h", 4, 1000, "2") +
+                 fixture_service("Gone", "g", 4, 1100, "2") +
+                 "process\t800\t7759462\t1796980443\nprocess\t900\tclosed\n"
+                 "process\t1000\tunreadable\t0\n");
+    ASSERT_EQ(g_count, 7);
+    const struct {
+        const char *active, *sub;
+        uint64_t memory;
+        const char *since;
+    } want[] = {{"failed", "1", 0, "-"},
+                {"inactive", "1", 0, "-"},
+                {"running", "4", 7759462, "2026-12-11 09:14:03 UTC"},
+                {"stopping", "3", 7759462, "2026-12-11 09:14:03 UTC"},
+                {"running", "4", 0, "-"},
+                {"running", "4", 0, "1970-01-01 00:00:00 UTC"},
+                {"running", "4", 0, "-"}};
+    for (int i = 0; i < 7; i++) {
+        SCOPED_TRACE(g_svc[i].name);
+        EXPECT_STREQ(g_svc[i].active, want[i].active);
+        EXPECT_STREQ(g_svc[i].sub, want[i].sub);
+        EXPECT_EQ(g_svc[i].memory_bytes, want[i].memory);
+        EXPECT_STREQ(g_svc[i].since, want[i].since);
+    }
+    EXPECT_TRUE(svc_failed(&g_svc[0]));
+    // A named load reads the process of that service alone.
+    load_fixture(fixture_service("HostA", "a", 4, 800, "2") + fixture_service("HostB", "b", 4, 800, "2") +
+                     "process\t800\t4096\t0\n",
+                 "HostB");
+    EXPECT_EQ(g_svc[0].memory_bytes, 0u);
+    EXPECT_STREQ(g_svc[0].since, "-");
+    EXPECT_EQ(g_svc[1].memory_bytes, 4096u);
+    EXPECT_STREQ(g_svc[1].since, "1970-01-01 00:00:00 UTC");
+}
+
 TEST(Load, FixtureOfUnknownSizeIsReadToItsEnd) {
     std::string text;
     for (int i = 0; i < 300; i++) text += fixture_service("svc" + std::to_string(i), std::string(40, 'd'), 1, 0, "3");
@@ -260,7 +414,7 @@ TEST(Load, FixtureOfUnknownSizeIsReadToItsEnd) {
         fclose(f);
     });
     setenv("SERVICES_FAKE_SCM", fifo.c_str(), 1);
-    load_services();
+    load_services(nullptr);
     unsetenv("SERVICES_FAKE_SCM");
     writer.join();
     unlink(fifo.c_str());
@@ -280,7 +434,7 @@ TEST(Load, RefusedOrMissingManagerGivesAnEmptyTable) {
         EXPECT_EQ(g_init, 3);
     }
     g_count = 5;
-    load_services();  // no fixture named at all
+    load_services(nullptr);  // no fixture named at all
     EXPECT_EQ(g_count, 0);
     EXPECT_STREQ(init_name(), "windows-scm");
 }

@@ -164,8 +164,8 @@ scm_outcome scm_read_status(scm_service *s, scm_status *out) {
     advance(v);
     out->state = v->entry.state;
     out->controls_accepted = accepts_now(v);
-    out->win32_exit_code = v->exit_code;
-    out->service_exit_code = v->service_exit_code;
+    out->win32_exit_code = v->entry.exit_code;
+    out->service_exit_code = v->entry.service_exit_code;
     out->check_point = pending(v->entry.state) ? v->check_point : 0;
     out->wait_hint_ms = pending(v->entry.state) ? v->wait_hint_ms : 0;
     out->pid = v->entry.pid;

@@ -13,20 +13,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 #include <string>
 
 fixture g_fixture;
-
-namespace {
-std::mutex g_trace_lock;
-}  // namespace
 
 // Appends one line describing a call to the trace file, when one is named.
 void trace(const char *what, const char *name, const char *extra) {
     if (!g_fixture.trace_path) return;
     std::string line = std::string(what) + " " + name + extra + "\n";
-    std::lock_guard<std::mutex> lock(g_trace_lock);
     plat_append(g_fixture.trace_path, line.data(), line.size());
 }
 
@@ -192,11 +186,23 @@ static void apply_service_option(scripted_service &s, const char *opt, char *val
     else if (!strcmp(opt, "stops_after")) s.stops_after = !strcmp(val, "never") ? -1 : strtol(val, nullptr, 10);
     else if (!strcmp(opt, "checkpoint")) s.stall = !strcmp(val, "stall");
     else if (!strcmp(opt, "hint")) s.wait_hint_ms = (uint32_t)field_number(val);
-    else if (!strcmp(opt, "exit")) s.exit_code = (uint32_t)field_number(val);
-    else if (!strcmp(opt, "service_exit")) s.service_exit_code = (uint32_t)field_number(val);
+    else if (!strcmp(opt, "exit")) s.entry.exit_code = (uint32_t)field_number(val);
+    else if (!strcmp(opt, "service_exit")) s.entry.service_exit_code = (uint32_t)field_number(val);
     else if (!strcmp(opt, "dependents")) {
         s.dependent_count = cut_names(val);
         s.dependents = val;
+    }
+}
+
+// The database value of a db= option: a number, missing, unreadable or text.
+static void database_word(scripted_service &s, const char *w) {
+    s.db_start_type = 0;
+    if (!strcmp(w, "missing")) s.db = DB_MISSING;
+    else if (!strcmp(w, "unreadable")) s.db = DB_UNREADABLE;
+    else if (!strcmp(w, "text")) s.db = DB_TEXT;
+    else {
+        s.db = DB_NUMBER;
+        s.db_start_type = (uint32_t)field_number(w);
     }
 }
 
@@ -204,7 +210,8 @@ static void apply_option(scripted_service &s, char *opt) {
     char *val = strchr(opt, '=');
     if (!val) return;
     *val++ = '\0';
-    apply_service_option(s, opt, val);
+    if (!strcmp(opt, "db")) database_word(s, val);
+    else apply_service_option(s, opt, val);
 }
 
 // A text field: null for the word (null), else the field unescaped in place.
@@ -231,8 +238,28 @@ static void add_service(line_cut *cut) {
     s.rights = ~0u;
     s.accepts = -1;
     s.wait_hint_ms = 2000;
+    // By default the database agrees with the manager, as on a live system.
+    s.db = s.start == START_NUMBER ? DB_NUMBER : DB_MISSING;
+    s.db_start_type = s.start_type;
     while (char *opt = next_field(cut)) apply_option(s, opt);
     g_fixture.services.push_back(s);
+}
+
+// Parses the fields after "process": a pid, then "closed", or the working
+// set in bytes and the creation time in seconds since 1970, either of them
+// "unreadable". Lines without a pid are ignored.
+static void add_process(line_cut *cut) {
+    const char *pid = next_field(cut), *bytes = next_field(cut), *created = next_field(cut);
+    if (!pid || !bytes) return;
+    scripted_process p = {};
+    p.pid = (uint32_t)field_number(pid);
+    p.closed = !strcmp(bytes, "closed");
+    if (!p.closed && strcmp(bytes, "unreadable") != 0) p.usage.working_set = strtoull(bytes, nullptr, 10);
+    if (!p.closed && created && strcmp(created, "unreadable") != 0) {
+        p.usage.created = strtoll(created, nullptr, 10);
+        p.usage.created_known = 1;
+    }
+    g_fixture.processes.push_back(p);
 }
 
 // Parses one line, which ends at end, its NUL.
@@ -241,11 +268,14 @@ static void parse_line(char *line, const char *end) {
     line_cut cut = {line, end};
     const char *kind = next_field(&cut);
     if (!strcmp(kind, "service")) return add_service(&cut);
+    if (!strcmp(kind, "process")) return add_process(&cut);
     const char *arg = next_field(&cut);
     if (!arg) return;
     if (!strcmp(kind, "manager")) {
         g_fixture.refuse_all = g_fixture.refuse_all || !strcmp(arg, "refuse");
         g_fixture.refuse_control = g_fixture.refuse_control || !strcmp(arg, "refuse_control");
+    } else if (!strcmp(kind, "database")) {
+        g_fixture.refuse_database = g_fixture.refuse_database || !strcmp(arg, "refuse");
     } else if (!strcmp(kind, "trace")) g_fixture.trace_path = arg;
 }
 

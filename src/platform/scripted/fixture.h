@@ -12,6 +12,9 @@
 #include "platform/platform.h"
 
 enum start_kind { START_NUMBER, START_UNREADABLE, START_CLOSED };
+// What the service database holds for a service: a start type, no entry, an
+// entry that cannot be read, or a value that is not a 32-bit number.
+enum db_kind { DB_NUMBER, DB_MISSING, DB_UNREADABLE, DB_TEXT };
 
 // What a service-level call answers when the fixture scripts it; a reason
 // of SCM_OK with `set` false means the call behaves as the manager would.
@@ -24,6 +27,8 @@ struct scripted_service {
     scm_entry entry;  // texts point into the fixture's block, or are null
     uint32_t start_type;
     start_kind start;
+    uint32_t db_start_type;
+    db_kind db;
     size_t first_of_name;  // the service a lookup by this name finds
     // The service-level script, and its state as this process changes it.
     scripted_answer on_open, on_start, on_stop, on_status;
@@ -32,19 +37,27 @@ struct scripted_service {
     long stops_after;          // status reads while stopping before it is stopped; -1 never
     bool stall;                // the check point does not advance while pending
     uint32_t wait_hint_ms;     // reported while pending
-    uint32_t exit_code, service_exit_code;
     const char *dependents;    // dependent_count names back to back, each NUL-terminated
     uint32_t dependent_count;
     long polls;                // status reads while stopping, so far
     uint32_t check_point;
 };
 
+// A process as the scripted manager reports it: closed when it cannot be
+// opened; figures marked unknown cannot be read.
+struct scripted_process {
+    uint32_t pid;
+    bool closed;
+    scm_process usage;
+};
+
 struct fixture {
-    bool refuse_all = false, refuse_control = false;
+    bool refuse_all = false, refuse_control = false, refuse_database = false;
     const char *trace_path = nullptr;
     std::unique_ptr<char[]> text;  // the file, cut into fields
     size_t text_len = 0;
     std::vector<scripted_service> services;
+    std::vector<scripted_process> processes;
     std::vector<int> slots;  // open addressing by name: a service index, or -1
 };
 
@@ -52,7 +65,7 @@ extern fixture g_fixture;
 
 struct scm_manager { scm_purpose purpose; };
 struct scm_list { size_t count; };
-struct scm_reader { scm_manager *manager; size_t next; };  // next: the entry a load asks for next
+struct scm_database { size_t next; };  // next: the entry a load asks for next
 struct scm_service { scripted_service *svc; uint32_t rights; };
 
 // Reads the fixture afresh. Returns false when there is none.

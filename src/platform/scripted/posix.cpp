@@ -4,8 +4,6 @@
 #include <unistd.h>
 
 #include <cstdint>
-#include <thread>
-#include <vector>
 
 #include "platform/platform.h"
 
@@ -30,17 +28,4 @@ void plat_prefault(void *addr, size_t len) {
     (void)addr;
     (void)len;
 #endif
-}
-
-void plat_parallel(int workers, void (*fn)(void *ctx, int worker), void *ctx) {
-    std::vector<std::thread> threads;
-    for (int w = 1; w < workers; w++) {
-        try {
-            threads.emplace_back(fn, ctx, w);
-        } catch (...) {
-            fn(ctx, w);
-        }
-    }
-    fn(ctx, 0);
-    for (std::thread &t : threads) t.join();
 }

@@ -1,16 +1,12 @@
 // The process facilities of the seam on Windows: output mode, atomic appends
-// and worker threads.
+// and the prefault hint.
 #include "platform/platform.h"
-#include "win32_text.h"
 
 #include <windows.h>
 #include <fcntl.h>
 #include <io.h>
 
 #include <cstdio>
-#include <new>
-#include <string>
-#include <vector>
 
 void plat_stdout_binary(void)
 {
@@ -70,65 +66,5 @@ int plat_append(const char *path, const char *data, size_t len)
     return ok && written == len;
 }
 
-namespace {
-
-struct worker_call {
-    void (*fn)(void *ctx, int worker);
-    void *ctx;
-    int worker;
-};
-
-DWORD WINAPI worker_main(LPVOID arg)
-{
-    const worker_call *c = static_cast<const worker_call *>(arg);
-    c->fn(c->ctx, c->worker);
-    return 0;
-}
-
-// Waits for every thread, as many at a time as the system allows, and
-// closes their handles.
-void join_threads(std::vector<HANDLE> &threads)
-{
-    for (size_t at = 0; at < threads.size(); at += MAXIMUM_WAIT_OBJECTS) {
-        size_t n = threads.size() - at;
-        if (n > MAXIMUM_WAIT_OBJECTS)
-            n = MAXIMUM_WAIT_OBJECTS;
-        WaitForMultipleObjects(static_cast<DWORD>(n), &threads[at], TRUE, INFINITE);
-    }
-    for (HANDLE t : threads)
-        CloseHandle(t);
-}
-
-} // namespace
-
-// Workers whose thread cannot be created run on the calling thread, after
-// the others have been started.
 // Windows pages are left to be backed as they are first written.
 void plat_prefault(void *, size_t) {}
-
-void plat_parallel(int workers, void (*fn)(void *ctx, int worker), void *ctx)
-{
-    if (!fn || workers <= 0)
-        return;
-    std::vector<worker_call> calls;
-    std::vector<HANDLE> threads;
-    try {
-        calls.resize(static_cast<size_t>(workers));
-        threads.reserve(calls.size());
-    } catch (const std::bad_alloc &) {
-        for (int w = 0; w < workers; ++w)
-            fn(ctx, w);
-        return;
-    }
-    int started = 0;
-    for (; started < workers; ++started) {
-        calls[started] = worker_call{fn, ctx, started};
-        HANDLE t = CreateThread(nullptr, 0, worker_main, &calls[started], 0, nullptr);
-        if (!t)
-            break;
-        threads.push_back(t);
-    }
-    for (int w = started; w < workers; ++w)
-        fn(ctx, w);
-    join_threads(threads);
-}

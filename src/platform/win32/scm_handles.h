@@ -1,22 +1,26 @@
 // The handle types the Win32 backend shares between its files: RAII over
-// SC_HANDLE, and the seam's manager and service objects.
+// its handles, and the seam's manager and service objects.
 #ifndef PLUGIN_SCM_HANDLES_H
 #define PLUGIN_SCM_HANDLES_H
 
 #include <windows.h>
 
-// Owns one service-manager or service handle and closes it once.
-struct sc_owned {
-    SC_HANDLE h = nullptr;
-    explicit sc_owned(SC_HANDLE handle) : h(handle) {}
-    sc_owned(const sc_owned &) = delete;
-    sc_owned &operator=(const sc_owned &) = delete;
-    ~sc_owned()
+// Owns one handle and closes it once with Close; a null handle is not closed.
+template <typename Handle, auto Close>
+struct win32_owned {
+    Handle h = nullptr;
+    explicit win32_owned(Handle handle) : h(handle) {}
+    win32_owned(const win32_owned &) = delete;
+    win32_owned &operator=(const win32_owned &) = delete;
+    ~win32_owned()
     {
         if (h)
-            CloseServiceHandle(h);
+            Close(h);
     }
 };
+
+// A service-manager or service handle.
+using sc_owned = win32_owned<SC_HANDLE, CloseServiceHandle>;
 
 struct scm_manager {
     sc_owned handle;

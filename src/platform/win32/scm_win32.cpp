@@ -1,6 +1,6 @@
 // The service-manager seam over the Windows Service Control Manager, through
-// its wide-character interface: connecting, enumerating and reading start
-// types. Text leaves this file as UTF-8.
+// its wide-character interface: connecting, enumerating and asking for one
+// service's start type. Text leaves this file as UTF-8.
 #include "platform/platform.h"
 #include "scm_handles.h"
 #include "win32_text.h"
@@ -30,6 +30,8 @@ struct pending_entry {
     size_t display_name;
     uint32_t state;
     uint32_t pid;
+    uint32_t exit_code;
+    uint32_t service_exit_code;
 };
 
 } // namespace
@@ -38,12 +40,6 @@ struct scm_list {
     std::string text;                   // every name, NUL-terminated, back to back
     std::vector<pending_entry> pending;
     std::vector<scm_entry> entries;     // filled once reading is done
-};
-
-struct scm_reader {
-    SC_HANDLE manager = nullptr;        // borrowed from the scm_manager
-    std::vector<unsigned char> config;  // reused for every query
-    std::wstring name;                  // reused for every name conversion
 };
 
 // Listing needs enumeration; opening services to read their configuration
@@ -81,8 +77,11 @@ static void take_entries(scm_list *l, const unsigned char *data, DWORD count)
         pending_entry p;
         p.name = store_text(l, e[i].lpServiceName);
         p.display_name = store_text(l, e[i].lpDisplayName);
-        p.state = e[i].ServiceStatusProcess.dwCurrentState;
-        p.pid = e[i].ServiceStatusProcess.dwProcessId;
+        const SERVICE_STATUS_PROCESS &status = e[i].ServiceStatusProcess;
+        p.state = status.dwCurrentState;
+        p.pid = status.dwProcessId;
+        p.exit_code = status.dwWin32ExitCode;
+        p.service_exit_code = status.dwServiceSpecificExitCode;
         l->pending.push_back(p);
     }
 }
@@ -99,6 +98,8 @@ static void finish_entries(scm_list *l)
         e.display_name = p.display_name == kNoText ? nullptr : base + p.display_name;
         e.state = p.state;
         e.pid = p.pid;
+        e.exit_code = p.exit_code;
+        e.service_exit_code = p.service_exit_code;
         l->entries.push_back(e);
     }
     l->pending.clear();
@@ -179,29 +180,8 @@ void scm_list_free(scm_list *l)
     delete l;
 }
 
-scm_reader *scm_reader_new(scm_manager *m)
-{
-    if (!m)
-        return nullptr;
-    scm_reader *r = nullptr;
-    try {
-        r = new scm_reader;
-        r->manager = m->handle.h;
-        r->config.resize(kConfigBytes);
-        return r;
-    } catch (const std::bad_alloc &) {
-        delete r;
-        return nullptr;
-    }
-}
-
-void scm_reader_free(scm_reader *r)
-{
-    delete r;
-}
-
-// Queries the configuration into the reader's buffer, growing it once if
-// the manager reports it too small.
+// Queries the configuration into buf, growing it once if the manager
+// reports it too small.
 static int query_start_type(SC_HANDLE s, std::vector<unsigned char> &buf, uint32_t *start_type)
 {
     for (int attempt = 0; attempt < 2; ++attempt) {
@@ -213,27 +193,25 @@ static int query_start_type(SC_HANDLE s, std::vector<unsigned char> &buf, uint32
         }
         if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || needed <= buf.size())
             return 0;
-        try {
-            buf.resize(needed);
-        } catch (const std::bad_alloc &) {
-            return 0;
-        }
+        buf.resize(needed);
     }
     return 0;
 }
 
-int scm_read_start_type(scm_reader *r, const char *name, uint32_t *start_type)
+int scm_query_start_type(scm_manager *m, const char *name, uint32_t *start_type)
 {
-    if (!r || !name || !start_type)
+    if (!m || !name || !start_type)
         return 0;
     try {
-        if (!utf8_to_wide(name, r->name))
+        std::wstring wide;
+        if (!utf8_to_wide(name, wide))
             return 0;
+        sc_owned s(OpenServiceW(m->handle.h, wide.c_str(), SERVICE_QUERY_CONFIG));
+        if (!s.h)
+            return 0;
+        std::vector<unsigned char> config(kConfigBytes);
+        return query_start_type(s.h, config, start_type);
     } catch (const std::bad_alloc &) {
         return 0;
     }
-    sc_owned s(OpenServiceW(r->manager, r->name.c_str(), SERVICE_QUERY_CONFIG));
-    if (!s.h)
-        return 0;
-    return query_start_type(s.h, r->config, start_type);
 }

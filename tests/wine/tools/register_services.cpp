@@ -4,6 +4,9 @@
 // LIST is a UTF-8 file of lines "NAME<TAB>DISPLAY<TAB>START<TAB>ARGUMENTS"
 // (START: demand, auto or disabled; lines starting with # are skipped). Each
 // service runs "PROGRAM" "NAME" ARGUMENTS. Prints how many were registered.
+//   register_services.exe --start-type NAME START
+// changes the start type of one service through the manager
+// (ChangeServiceConfigW), as "sc config NAME start= ..." does on Windows.
 #include <windows.h>
 
 #include <cstdio>
@@ -102,10 +105,30 @@ bool register_one(SC_HANDLE scm, const std::wstring &program, const service_line
     return true;
 }
 
+// Sets the start type of the service name through the manager; the exit status.
+int change_start_type(const wchar_t *name, const wchar_t *word)
+{
+    SC_HANDLE scm = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+    SC_HANDLE s = scm ? OpenServiceW(scm, name, SERVICE_CHANGE_CONFIG) : nullptr;
+    BOOL ok = s && ChangeServiceConfigW(s, SERVICE_NO_CHANGE, start_type(word), SERVICE_NO_CHANGE, nullptr,
+                                        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+    DWORD error = GetLastError();
+    if (s)
+        CloseServiceHandle(s);
+    if (scm)
+        CloseServiceHandle(scm);
+    if (ok)
+        return 0;
+    fprintf(stderr, "register_services: cannot change %ls (%lu)\n", name, error);
+    return 1;
+}
+
 } // namespace
 
 int wmain(int argc, wchar_t **argv)
 {
+    if (argc == 4 && wcscmp(argv[1], L"--start-type") == 0)
+        return change_start_type(argv[2], argv[3]);
     std::vector<service_line> lines;
     if (argc != 3 || !read_lines(argv[1], &lines)) {
         fprintf(stderr, "usage: register_services LIST PROGRAM (LIST unreadable or malformed)\n");

@@ -2,11 +2,14 @@
 // as soon as it starts and stops when asked, unless told otherwise:
 //   test_service.exe NAME [--stop-delay-ms=N] [--no-stop] [--hang-on-stop]
 //                         [--start-pending] [--pause-when-started] [--exit-at-once]
+//                         [--exit-when=PATH] [--exit-code=N] [--service-exit-code=N]
 // --stop-delay-ms stays stop-pending for N ms first, --no-stop refuses the
 // stop control, --hang-on-stop never finishes stopping, --start-pending
 // never finishes starting (and accepts no control meanwhile),
 // --pause-when-started pauses itself once it runs (and accepts pause and
-// continue).
+// continue). --exit-when makes the service stop by itself once the file
+// PATH exists (looked for every 100 ms), reporting --exit-code as its Win32
+// exit code and --service-exit-code as its own code (both 0 by default).
 //
 // It appends a line "EVENT PID UNIX-MS" to C:\plugin-test\events\NAME when
 // its main runs ("main", before anything else) and when a stop arrives
@@ -30,6 +33,9 @@ struct service_options {
     bool start_pending = false;
     bool pausable = false;
     bool exit_at_once = false;
+    const wchar_t *exit_when = nullptr;
+    DWORD exit_code = NO_ERROR;
+    DWORD service_exit_code = 0;
 };
 
 // The wait hint while pending: the check point advances every second, and
@@ -40,7 +46,7 @@ service_options g_options;
 SERVICE_STATUS_HANDLE g_handle;
 HANDLE g_stop_event;
 
-void report(DWORD state, DWORD wait_hint_ms)
+void report(DWORD state, DWORD wait_hint_ms, DWORD exit_code = NO_ERROR, DWORD service_exit_code = 0)
 {
     static DWORD checkpoint;
     SERVICE_STATUS s = {};
@@ -51,7 +57,8 @@ void report(DWORD state, DWORD wait_hint_ms)
         s.dwControlsAccepted |= SERVICE_ACCEPT_STOP;
     if (settled && g_options.pausable)
         s.dwControlsAccepted |= SERVICE_ACCEPT_PAUSE_CONTINUE;
-    s.dwWin32ExitCode = NO_ERROR;
+    s.dwWin32ExitCode = exit_code;
+    s.dwServiceSpecificExitCode = service_exit_code;
     s.dwCheckPoint = settled || state == SERVICE_STOPPED ? 0 : ++checkpoint;
     s.dwWaitHint = wait_hint_ms;
     SetServiceStatus(g_handle, &s);
@@ -96,6 +103,20 @@ DWORD WINAPI on_control(DWORD control, DWORD, LPVOID, LPVOID)
     return NO_ERROR;
 }
 
+// Waits for the stop control; true instead when the exit file appeared first.
+bool wait_for_stop_or_exit_file()
+{
+    if (!g_options.exit_when) {
+        WaitForSingleObject(g_stop_event, INFINITE);
+        return false;
+    }
+    while (WaitForSingleObject(g_stop_event, 100) == WAIT_TIMEOUT) {
+        if (GetFileAttributesW(g_options.exit_when) != INVALID_FILE_ATTRIBUTES)
+            return true;
+    }
+    return false;
+}
+
 void WINAPI service_main(DWORD, LPWSTR *)
 {
     g_handle = RegisterServiceCtrlHandlerExW(g_options.name, on_control, nullptr);
@@ -108,7 +129,10 @@ void WINAPI service_main(DWORD, LPWSTR *)
     report(SERVICE_RUNNING, 0);
     if (g_options.pausable)
         report(SERVICE_PAUSED, 0);
-    WaitForSingleObject(g_stop_event, INFINITE);
+    if (wait_for_stop_or_exit_file()) {
+        report(SERVICE_STOPPED, 0, g_options.exit_code, g_options.service_exit_code);
+        return;
+    }
     while (g_options.hang_on_stop) {
         Sleep(1000);
         report(SERVICE_STOP_PENDING, kProgressHintMs);
@@ -135,6 +159,12 @@ void parse_options(int argc, wchar_t **argv)
             g_options.pausable = true;
         else if (wcscmp(a, L"--exit-at-once") == 0)
             g_options.exit_at_once = true;
+        else if (wcsncmp(a, L"--exit-when=", 12) == 0)
+            g_options.exit_when = a + 12;
+        else if (wcsncmp(a, L"--exit-code=", 12) == 0)
+            g_options.exit_code = wcstoul(a + 12, nullptr, 10);
+        else if (wcsncmp(a, L"--service-exit-code=", 20) == 0)
+            g_options.service_exit_code = wcstoul(a + 20, nullptr, 10);
     }
 }
 
