@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "details.h"
 #include "platform/platform.h"
 #include "request.h"
 
@@ -60,8 +61,7 @@ void emit_service(buf *b, const svc_record *r) {
     buf_commit(b, p);
 }
 
-// The opening members shared by the list and show documents.
-static void document_start(buf *b) {
+void document_start(buf *b) {
     buf_puts(b, "{\"ok\":true,\"init_system\":");
     json_into(b, init_name());
     buf_puts(b, g_control ? ",\"control_enabled\":true" : ",\"control_enabled\":false");
@@ -152,6 +152,10 @@ int mode_json(const char *qs) {
     get_query_val(qs, "op", p.op, sizeof p.op);
     if (!p.action[0]) str_copy(p.action, sizeof p.action, "list");
     g_control = control_switch();
+    if (strcmp(p.action, "details") == 0) {
+        details_action(&p);  // reads its one service, not the table
+        return 0;
+    }
     load_services();
     svc_sort();
     if (strcmp(p.action, "list") == 0) list_action(&p);

@@ -22,6 +22,9 @@ int mode_json(const char *qs);
 // Appends the JSON object of one service record.
 void emit_service(buf *b, const svc_record *r);
 
+// Opens a success document: "ok", "init_system" and "control_enabled".
+void document_start(buf *b);
+
 // 1 when s is 1 to 160 bytes of ASCII letters, digits and - . : @ \ _
 int valid_unit(const char *s);
 

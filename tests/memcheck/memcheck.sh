@@ -15,6 +15,8 @@ fixture=$work/services
   printf 'service\tSpooler\tPrint Spooler\t4\t1234\t2\n'
   printf 'service\tPaused\tDienst f\xc3\xbcr \\x22Tests\\x22\t7\t0\tunreadable\n'
   printf 'service\tStuck\tStops late\t4\t99\t3\tstops_after=2\n'
+  printf 'service\tDetailed\tAll details\t4\t98\t2\tpath=C:\\\\d.exe\taccount=LocalSystem\tdescription=D\tdependencies=Spooler,+Group\tdependents=Stuck\tdelayed=true\trecovery=60:restart/1000,reboot/0\n'
+  printf 'service\tPartial\tSome details\t4\t97\t2\trights=status,dependents\tunreadable=names,triggers\n'
   for i in $(seq 1 40); do printf 'service\tsvc%s\td%s\t%s\t0\t%s\n' "$i" "$i" $((i % 7 + 1)) $((i % 5)); done
 } >"$fixture"
 
@@ -54,6 +56,9 @@ check control_restart QUERY_STRING='action=control&unit=Stuck&op=restart' REQUES
   SERVICES_ALLOW_CONTROL=1 SERVICES_FAKE_SCM="$fixture"
 check control_stop QUERY_STRING='action=control&unit=Spooler&op=stop' REQUEST_METHOD=POST \
   SERVICES_ALLOW_CONTROL=1 SERVICES_FAKE_SCM="$fixture"
+check details QUERY_STRING='action=details&unit=Detailed' SERVICES_FAKE_SCM="$fixture"
+check details_partial QUERY_STRING='action=details&unit=Partial' SERVICES_FAKE_SCM="$fixture"
+check details_missing QUERY_STRING='action=details&unit=Nope' SERVICES_FAKE_SCM="$fixture"
 check page QUERY_STRING='theme=dark' REQUEST_METHOD=GET
 check unauthorized QUERY_STRING=action=list BOT_PASSWORD=pw SERVICES_FAKE_SCM="$fixture"
 
