@@ -1,8 +1,10 @@
 // A tiny real Windows service for the end-to-end tests. It reports running
 // as soon as it starts and stops when asked, unless told otherwise:
 //   test_service.exe NAME [--stop-delay-ms=N] [--no-stop] [--hang-on-stop]
+//                         [--exit-code=N] [--service-exit-code=N]
 // --stop-delay-ms stays stop-pending for N ms first, --no-stop refuses the
-// stop control, --hang-on-stop never finishes stopping.
+// stop control, --hang-on-stop never finishes stopping; --exit-code and
+// --service-exit-code are the exit codes it reports when it has stopped.
 #include <windows.h>
 
 #include <cwchar>
@@ -14,6 +16,8 @@ struct service_options {
     DWORD stop_delay_ms = 0;
     bool accept_stop = true;
     bool hang_on_stop = false;
+    DWORD exit_code = NO_ERROR;
+    DWORD service_exit_code = 0;
 };
 
 service_options g_options;
@@ -28,7 +32,8 @@ void report(DWORD state, DWORD wait_hint_ms)
     s.dwCurrentState = state;
     if (state == SERVICE_RUNNING && g_options.accept_stop)
         s.dwControlsAccepted = SERVICE_ACCEPT_STOP;
-    s.dwWin32ExitCode = NO_ERROR;
+    s.dwWin32ExitCode = state == SERVICE_STOPPED ? g_options.exit_code : NO_ERROR;
+    s.dwServiceSpecificExitCode = state == SERVICE_STOPPED ? g_options.service_exit_code : 0;
     s.dwCheckPoint = state == SERVICE_RUNNING || state == SERVICE_STOPPED ? 0 : ++checkpoint;
     s.dwWaitHint = wait_hint_ms;
     SetServiceStatus(g_handle, &s);
@@ -72,6 +77,10 @@ void parse_options(int argc, wchar_t **argv)
             g_options.accept_stop = false;
         else if (wcscmp(a, L"--hang-on-stop") == 0)
             g_options.hang_on_stop = true;
+        else if (wcsncmp(a, L"--exit-code=", 12) == 0)
+            g_options.exit_code = wcstoul(a + 12, nullptr, 10);
+        else if (wcsncmp(a, L"--service-exit-code=", 20) == 0)
+            g_options.service_exit_code = wcstoul(a + 20, nullptr, 10);
     }
 }
 
