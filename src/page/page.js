@@ -15,6 +15,13 @@
   // that an answer to an earlier one is dropped.
   var DETAILS = { name: null, doc: null, seq: 0 };
 
+  // Keyboard state: the table is one tab stop (STOP), held by the row of the
+  // service named CUR, else by the first row, else by the table itself; BACK
+  // is the row that the open drawer returns focus to.
+  var CUR = null;
+  var STOP = null;
+  var BACK = null;
+
   var DASH = '\u2014';
   var NOTE_ON = 'Control is enabled on this node (SERVICES_ALLOW_CONTROL=1). ' +
     'Every action is sent as a separate argv element, never through a shell.';
@@ -141,8 +148,8 @@
     return h;
   }
 
-  function onRowClick() {
-    open(this.getAttribute('data-n'));
+  function onRowClick(e) {
+    open(this.getAttribute('data-n'), this, e.detail > 0);
   }
 
   // The row element of every service of DATA, built in one pass after each
@@ -163,21 +170,36 @@
     return rows;
   }
 
-  // Redraws the table body and the empty-state box.
+  // Redraws the table body and the empty-state box. The table's tab stop
+  // stays on the row of CUR while it is drawn; focus in the table moves on
+  // with it.
   function render() {
     var list = visible();
     var rows = rowsOfData();
     var frag = document.createDocumentFragment();
+    var stop = null;
     for (var i = 0; i < list.length; i++) {
       var tr = rows.get(list[i]);
       var cls = SEL === list[i].name ? 'row sel' : 'row';
       if (tr.className !== cls) tr.className = cls;
+      if (!stop && list[i].name === CUR) stop = tr;
       frag.appendChild(tr);
     }
     var body = $('rows');
+    var hadFocus = body.parentNode.contains(document.activeElement);
     body.textContent = '';
     body.appendChild(frag);
+    setStop(stop || body.firstElementChild || body.parentNode);
+    if (hadFocus) STOP.focus();
     $('empty').className = list.length ? 'empty hide' : 'empty';
+  }
+
+  // Moves the table's single tab stop to a row or to the table.
+  function setStop(el) {
+    if (STOP === el) return;
+    if (STOP) STOP.removeAttribute('tabindex');
+    STOP = el;
+    el.tabIndex = 0;
   }
 
   // Loads the list; rejects with the server's error text or the browser's error.
@@ -311,10 +333,15 @@
     });
   }
 
-  // Shows the named service in the drawer.
-  function open(name) {
+  // Shows the named service in the drawer and asks for its details; `from`
+  // is the row it was opened from, which takes the table's tab stop and gets
+  // focus back on close. Focus moves into the drawer, without its ring when
+  // a pointer opened it.
+  function open(name, from, pointer) {
     var s = find(name);
     if (!s) return;
+    if (SEL == null) BACK = from || null;
+    if (from) CUR = name;
     SEL = name;
     $('dName').textContent = String(s.name);
     $('dDesc').textContent = s.description ? String(s.description) : '';
@@ -329,19 +356,35 @@
     var drawer = $('drawer');
     drawer.className = 'drawer open';
     drawer.setAttribute('aria-hidden', 'false');
+    setModal(true);
     $('scrim').className = 'scrim open';
     render();
     loadDetails(name);
+    if (!drawer.contains(document.activeElement)) drawer.focus({ preventScroll: true, focusVisible: !pointer });
   }
 
-  function close() {
+  // Closes the drawer and returns focus to the row it came from, or to the
+  // table when that row is no longer drawn; a click by pointer shows no ring.
+  function close(e) {
     SEL = null;
     DETAILS.seq++;
     var drawer = $('drawer');
     drawer.className = 'drawer';
     drawer.setAttribute('aria-hidden', 'true');
+    setModal(false);
     $('scrim').className = 'scrim';
     render();
+    var back = BACK;
+    BACK = null;
+    if (back && back.parentNode === $('rows')) setStop(back);
+    STOP.focus({ focusVisible: !(e && e.detail > 0) });
+  }
+
+  // While the drawer is open the page behind it is inert, and the closed
+  // drawer is: nothing there can take focus or be read.
+  function setModal(on) {
+    $('drawer').inert = !on;
+    document.querySelector('.wrap').inert = on;
   }
 
   // Refreshes the drawer's details from a newer service object.
@@ -391,11 +434,97 @@
 
   function setFilter(f) {
     FILTER = f;
-    $('cAll').className = 'chip' + (f === '' ? ' sel' : '');
-    $('cRun').className = 'chip' + (f === 'running' ? ' sel' : '') + ' ok';
-    $('cFail').className = 'chip' + (f === 'failed' ? ' sel' : '') + ' bad';
-    $('cOff').className = 'chip' + (f === 'inactive' ? ' sel' : '') + ' none';
+    chip('cAll', f === '', '');
+    chip('cRun', f === 'running', ' ok');
+    chip('cFail', f === 'failed', ' bad');
+    chip('cOff', f === 'inactive', ' none');
     render();
+  }
+
+  // A chip's classes and its pressed state, which says the same to a reader.
+  function chip(id, selected, kind) {
+    var c = $(id);
+    c.className = 'chip' + (selected ? ' sel' : '') + kind;
+    c.setAttribute('aria-pressed', selected ? 'true' : 'false');
+  }
+
+  // Arrow keys, Home and End move along the drawn rows; Enter and Space
+  // open the focused row in the drawer.
+  function onRowKey(e) {
+    var tr = e.target;
+    if (tr.parentNode !== $('rows') || e.altKey || e.ctrlKey || e.metaKey) return;
+    var to;
+    if (e.key === 'ArrowDown') to = tr.nextElementSibling;
+    else if (e.key === 'ArrowUp') to = tr.previousElementSibling;
+    else if (e.key === 'Home') to = tr.parentNode.firstElementChild;
+    else if (e.key === 'End') to = tr.parentNode.lastElementChild;
+    else if (e.key === 'Enter' || e.key === ' ') {
+      e.preventDefault();
+      open(tr.getAttribute('data-n'), tr);
+      return;
+    } else return;
+    e.preventDefault();
+    if (!to) return;
+    setStop(to);
+    to.focus();
+  }
+
+  // A row that takes focus becomes the table's tab stop.
+  function onRowFocus(e) {
+    var tr = e.target;
+    if (tr.parentNode !== $('rows')) return;
+    CUR = tr.getAttribute('data-n');
+    setStop(tr);
+  }
+
+  // Whether an element is drawn (not hidden by a class or embed mode).
+  function shown(el) {
+    return !!el && el.getClientRects().length > 0;
+  }
+
+  // Elements of the open drawer that Tab reaches, looked up on every key so
+  // that content added to the drawer later takes part.
+  function drawerStops() {
+    var all = $('drawer').querySelectorAll('button,input,select,textarea,a[href],[tabindex]');
+    return Array.prototype.filter.call(all, function (el) {
+      return el.tabIndex >= 0 && !el.disabled && shown(el);
+    });
+  }
+
+  // Tab and Shift+Tab cycle inside the open drawer.
+  function trapTab(e) {
+    var drawer = $('drawer');
+    var stops = drawerStops();
+    var at = document.activeElement;
+    var inside = drawer.contains(at);
+    var to = null;
+    if (!stops.length) to = drawer;
+    else if (e.shiftKey && (!inside || at === drawer || at === stops[0])) to = stops[stops.length - 1];
+    else if (!e.shiftKey && (!inside || at === stops[stops.length - 1])) to = stops[0];
+    if (!to) return;
+    e.preventDefault();
+    to.focus();
+  }
+
+  // The header's buttons are reached after the search bar, as the page is
+  // used: chips, search, sort, Refresh, theme, then the table. They are out
+  // of the document's tab order and linked in here.
+  function headerTab(e) {
+    var chain = [$('sort'), $('btnRefresh'), $('btnTheme'), STOP].filter(shown);
+    var i = chain.indexOf(document.activeElement);
+    var to = i < 0 ? null : chain[i + (e.shiftKey ? -1 : 1)];
+    if (!to) return;
+    e.preventDefault();
+    to.focus();
+  }
+
+  // Keys for the whole page: Escape closes the drawer; Tab is kept in the
+  // open drawer, and follows the header's order while it is closed.
+  function onKey(e) {
+    if (e.key === 'Escape' && SEL != null) close();
+    if (e.key !== 'Tab' || e.altKey || e.ctrlKey || e.metaKey) return;
+    if (SEL != null) trapTab(e);
+    else headerTab(e);
   }
 
   function on(id, type, fn) {
@@ -428,15 +557,17 @@
   on('dClose', 'click', close);
   on('dDetails', 'click', function (e) {
     var b = e.target.closest('button[data-n]');
-    if (b) open(b.getAttribute('data-n'));
+    if (b) open(b.getAttribute('data-n'), null, e.detail > 0);
   });
   on('scrim', 'click', close);
   on('opStart', 'click', function () { control('start'); });
   on('opStop', 'click', function () { control('stop'); });
   on('opRestart', 'click', function () { control('restart'); });
-  document.addEventListener('keydown', function (e) {
-    if (e.key === 'Escape' && SEL != null) close();
-  });
+  on('rows', 'keydown', onRowKey);
+  on('rows', 'focusin', onRowFocus);
+  document.addEventListener('keydown', onKey);
+  $('btnRefresh').tabIndex = -1;
+  $('btnTheme').tabIndex = -1;
 
   if (document.readyState === 'loading') {
     document.addEventListener('DOMContentLoaded', setupTheme);

@@ -175,6 +175,13 @@ test('a dependency button opens that service, by mouse and by keyboard; names no
   assert.deepEqual(await s.page.$$eval('#dDetails li', lis => lis.map(li => [li.textContent, !!li.querySelector('button')])), [
     ['RPCSS', true], ['+Print Group', false], ['Gone', false], ['Fax', true], ['beta', true], ['Paused', true], ['Unlisted', false],
   ]);
+  // Tab goes through them with the drawer's other controls and stays in the drawer.
+  const stops = [];
+  for (let i = 0; i < 9; i++) {
+    await s.page.keyboard.press('Tab');
+    stops.push(await s.page.evaluate(() => document.activeElement.getAttribute('data-n') || document.activeElement.id));
+  }
+  assert.deepEqual(stops, ['dClose', 'RPCSS', 'Fax', 'beta', 'Paused', 'opStart', 'opRestart', 'opStop', 'dClose']);
   await s.page.click('#dDetails button[data-n="RPCSS"]');
   await detailsDrawn(s.page, 'RPCSS');
   assert.equal(await s.page.getAttribute('#rows tr.sel', 'data-n'), 'RPCSS');
@@ -182,7 +189,11 @@ test('a dependency button opens that service, by mouse and by keyboard; names no
   await s.page.focus('#dDetails button[data-n="Spooler"]');
   await s.page.keyboard.press('Enter');
   await detailsDrawn(s.page, 'Spooler');
+  assert.ok(await s.page.evaluate(() => document.getElementById('drawer').contains(document.activeElement)),
+    'focus stays in the drawer when the button that opened the service is gone');
   assert.deepEqual(s.detailsCalls().map(c => unitOf(c.url)), ['Spooler', 'RPCSS', 'Spooler']);
+  await s.page.keyboard.press('Escape');
+  assert.equal(await s.page.evaluate(() => document.activeElement.getAttribute('data-n')), 'Spooler', 'focus back on the row');
   await s.finish();
 });
 
@@ -258,7 +269,7 @@ test('layout: both themes and the narrow width; a long drawer scrolls and nothin
           sideways: body.scrollWidth - body.clientWidth,
           drawerWidth: Math.round(drawer.getBoundingClientRect().width),
           drawerBottom: Math.round(drawer.getBoundingClientRect().bottom),
-          linkColor: getComputedStyle(link).color,
+          linkLine: getComputedStyle(link).textDecorationLine,
           ctlVisible: document.getElementById('dCtl').getBoundingClientRect().bottom <= innerHeight,
         };
       });
@@ -268,7 +279,7 @@ test('layout: both themes and the narrow width; a long drawer scrolls and nothin
       assert.equal(box.drawerWidth, width > 600 ? 430 : width, what);
       assert.equal(box.drawerBottom, 700, `${what}: the drawer ends at the window's bottom`);
       assert.ok(box.ctlVisible, `${what}: the control row is reached by scrolling`);
-      assert.notEqual(box.linkColor, await s.page.$eval('#dDetails .kv .v', e => getComputedStyle(e).color), what);
+      assert.equal(box.linkLine, 'underline', `${what}: a name that opens its service is underlined`);
       await s.finish();
     }
   }
