@@ -3,8 +3,10 @@
 // First draw: from the list response reaching the page to the table built
 // (and to the next frame). Re-render: one search keystroke, one filter click,
 // each timed synchronously with a forced layout; medians over many runs.
+// Details: from a row click to the drawer's details drawn, answered from a
+// canned document through the test harness's routing.
 import path from 'node:path';
-import { launch, openPage, listDoc, svc } from '../tests/browser/lib/harness.mjs';
+import { launch, openPage, loaded, listDoc, svc, detailsDoc } from '../tests/browser/lib/harness.mjs';
 
 const program = process.argv[2] || 'build/native/plugin_services';
 process.env.PLUGIN_SERVICES_BIN = path.resolve(program);
@@ -84,6 +86,34 @@ for (let run = 0; run < 7; run++) {
   }
   await s.finish();
 }
+
+// Row click to details drawn, the drawer closed between runs.
+const detailsTimes = [];
+{
+  const s = await openPage(browser, {
+    list: doc,
+    details: detailsDoc('Service0001', {
+      description: 'Description of service number 1 with a few words', dependencies: ['Service0002', '+Group'],
+      dependents: ['Service0003', 'Service0004'], recovery: { reset_seconds: 86400, actions: [{ type: 'restart', delay_ms: 60000 }] },
+    }),
+  });
+  await loaded(s.page);
+  for (let run = 0; run < 21; run++) {
+    detailsTimes.push(await s.page.evaluate(() => new Promise(resolve => {
+      const box = document.getElementById('dDetails');
+      const t0 = performance.now();
+      const seen = new MutationObserver(() => {
+        if (!box.querySelector('.kv')) return;
+        seen.disconnect();
+        resolve(performance.now() - t0);
+      });
+      seen.observe(box, { childList: true });
+      document.querySelector('#rows tr[data-n="Service0001"]').click();
+    })));
+    await s.page.keyboard.press('Escape');
+  }
+  await s.finish();
+}
 await browser.close();
 
 console.log('page with 2048 services, chromium headless');
@@ -91,3 +121,4 @@ console.log(`first draw (response -> table built), median of ${first.length}: ${
 console.log(`first draw (response -> next frame),  median of ${frame.length}: ${fmt(median(frame))}   max ${fmt(Math.max(...frame))}`);
 console.log(`search keystroke re-render, median of ${search.length}:      ${fmt(median(search))}   max ${fmt(Math.max(...search))}   target <= 30 ms`);
 console.log(`filter click re-render, median of ${filter.length}:          ${fmt(median(filter))}   max ${fmt(Math.max(...filter))}   target <= 30 ms`);
+console.log(`row click -> details drawn, median of ${detailsTimes.length}:   ${fmt(median(detailsTimes))}   max ${fmt(Math.max(...detailsTimes))}`);

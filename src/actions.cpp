@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "details.h"
 #include "platform/platform.h"
 #include "request.h"
 
@@ -49,8 +50,7 @@ void emit_service(buf *b, const svc_record *r) {
     buf_commit(b, p);
 }
 
-// The opening members shared by the list and show documents.
-static void document_start(buf *b) {
+void document_start(buf *b) {
     buf_puts(b, "{\"ok\":true,\"init_system\":");
     json_into(b, init_name());
     buf_puts(b, g_control ? ",\"control_enabled\":true" : ",\"control_enabled\":false");
@@ -145,6 +145,10 @@ int mode_json(const char *qs) {
     if (strcmp(p.action, "control") == 0) {
         g_init = INIT_WINDOWS_SCM;
         control_action(&p);
+        return 0;
+    }
+    if (strcmp(p.action, "details") == 0) {
+        details_action(&p);  // reads its one service, not the table
         return 0;
     }
     // show answers with one service: only its start type is read.

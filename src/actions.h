@@ -26,6 +26,9 @@ int mode_json(const char *qs);
 // Appends the JSON object of one service record.
 void emit_service(buf *b, const svc_record *r);
 
+// Opens a success document: "ok", "init_system" and "control_enabled".
+void document_start(buf *b);
+
 // 1 when s can be a service name: 1 to 255 bytes of well-formed UTF-8
 // with no control byte (below 0x20, or 0x7f) and no "/".
 int valid_unit(const char *s);

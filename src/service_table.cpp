@@ -161,6 +161,10 @@ int svc_exit_failed(uint32_t state, uint32_t exit_code, uint32_t service_exit_co
     return exit_code != SCM_EXIT_SERVICE_SPECIFIC || service_exit_code != 0;
 }
 
+const char *active_word(uint32_t state, uint32_t exit_code, uint32_t service_exit_code) {
+    return svc_exit_failed(state, exit_code, service_exit_code) ? "failed" : state_word(state);
+}
+
 // The civil date of a day count since 1970-01-01, in the proleptic
 // Gregorian calendar, counted in 400-year eras of 146097 days from 0000-03-01.
 static void civil_date(int64_t days, int64_t *year, int *month, int *day) {
@@ -195,8 +199,7 @@ static void append_record(const scm_entry *e) {
     memset(r, 0, sizeof *r);
     str_copy_utf8(r->name, sizeof r->name, e->name);
     str_copy_utf8(r->description, sizeof r->description, e->display_name);
-    bool failed = svc_exit_failed(e->state, e->exit_code, e->service_exit_code);
-    str_copy(r->active, sizeof r->active, failed ? "failed" : state_word(e->state));
+    str_copy(r->active, sizeof r->active, active_word(e->state, e->exit_code, e->service_exit_code));
     decimal_into(r->sub, e->state);
     str_copy(r->enabled, sizeof r->enabled, "-");
     r->pid = (int32_t)e->pid;

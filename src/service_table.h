@@ -48,6 +48,9 @@ void str_copy_utf8(char *dst, size_t cap, const char *src);
 // exit code that is neither 0 nor SCM_EXIT_NEVER_STARTED, and, for
 // SCM_EXIT_SERVICE_SPECIFIC, a service code that is not 0.
 int svc_exit_failed(uint32_t state, uint32_t exit_code, uint32_t service_exit_code);
+// The word of `active` for a service in that state with those exit codes:
+// "failed" when svc_exit_failed, else state_word(state).
+const char *active_word(uint32_t state, uint32_t exit_code, uint32_t service_exit_code);
 
 // Writes seconds since 1970-01-01 UTC as "YYYY-MM-DD HH:MM:SS UTC" into dst
 // of capacity cap (40 bytes hold any value).

@@ -1,6 +1,7 @@
 // The services page: loads the list from the JSON interface, draws chips and
-// table, filters, searches and sorts in the browser, and sends control
-// requests from the drawer. Runs once; leaves no global name behind.
+// table, filters, searches and sorts in the browser, loads the details of
+// the service the drawer shows and sends control requests from the drawer.
+// Runs once; leaves no global name behind.
 (function () {
   'use strict';
 
@@ -9,6 +10,10 @@
   var FILTER = '';
   var SORT = 'failed';
   var SEL = null;
+  // The details shown in the drawer: the service they were asked for, the
+  // answer (null until it arrives), and the number of the last request, so
+  // that an answer to an earlier one is dropped.
+  var DETAILS = { name: null, doc: null, seq: 0 };
 
   // Keyboard state: the table is one tab stop (STOP), held by the row of the
   // service named CUR, else by the first row, else by the table itself; BACK
@@ -228,9 +233,110 @@
     $('dSince').textContent = s.since || DASH;
   }
 
-  // Shows the named service in the drawer; `from` is the row it was opened
-  // from, which takes the table's tab stop and gets focus back on close.
-  // Focus moves into the drawer, without its ring when a pointer opened it.
+  // A duration in seconds as the drawer says it: "60 s", "5 min", "2 h",
+  // "1 day".
+  function duration(seconds) {
+    if (seconds >= 86400 && seconds % 86400 === 0) {
+      var days = seconds / 86400;
+      return days + (days === 1 ? ' day' : ' days');
+    }
+    if (seconds >= 3600 && seconds % 3600 === 0) return seconds / 3600 + ' h';
+    if (seconds >= 120 && seconds % 60 === 0) return seconds / 60 + ' min';
+    return seconds + ' s';
+  }
+
+  function delay(ms) {
+    return ms % 1000 ? ms + ' ms' : duration(ms / 1000);
+  }
+
+  // "restart after 60 s, none; reset after 1 day", or "none" without actions.
+  function recoveryText(r) {
+    if (!r) return DASH;
+    var actions = Array.isArray(r.actions) ? r.actions : [];
+    if (!actions.length) return 'none';
+    var steps = actions.map(function (a) {
+      return a.type === 'none' ? 'none' : String(a.type) + ' after ' + delay(Number(a.delay_ms) || 0);
+    });
+    var reset = r.reset_seconds === 4294967295 ? 'never reset' : 'reset after ' + duration(Number(r.reset_seconds) || 0);
+    return steps.join(', ') + '; ' + reset;
+  }
+
+  function startText(x) {
+    if (x.start_type == null) return DASH;
+    var how = [];
+    if (x.delayed_start === true) how.push('delayed');
+    if (x.trigger_start === true) how.push('on trigger');
+    return String(x.start_type) + (how.length ? ' (' + how.join(', ') + ')' : '');
+  }
+
+  function exitText(x) {
+    if (x.exit_code == null) return DASH;
+    return String(x.exit_code) + (x.service_exit_code ? ' (service code ' + x.service_exit_code + ')' : '');
+  }
+
+  // A list of service names; a name the list holds is a button that opens it.
+  function namesHtml(names) {
+    if (!Array.isArray(names)) return DASH;
+    if (!names.length) return 'none';
+    return '<ul class="names">' + names.map(function (n) {
+      var e = esc(n);
+      return '<li>' + (find(n) ? '<button type="button" class="link" data-n="' + e + '">' + e + '</button>' : e) + '</li>';
+    }).join('') + '</ul>';
+  }
+
+  function kvRow(label, valueHtml) {
+    return '<div class="k">' + label + '</div><div class="v">' + valueHtml + '</div>';
+  }
+
+  function textRow(label, value) {
+    return kvRow(label, esc(value == null || value === '' ? DASH : value));
+  }
+
+  function detailsHtml(x) {
+    var h = x.description ? '<p class="about">' + esc(x.description) + '</p>' : '';
+    return h + '<div class="kv">' + textRow('Type', x.type) + textRow('Start', startText(x)) +
+      textRow('Program', x.binary_path) + textRow('Account', x.account) +
+      kvRow('Depends on', namesHtml(x.dependencies)) + kvRow('Required by', namesHtml(x.dependents)) +
+      textRow('Last exit', exitText(x)) + textRow('Recovery', recoveryText(x.recovery)) + '</div>';
+  }
+
+  function detailsNote(cls, text) {
+    $('dDetails').innerHTML = '<div class="' + cls + '">' + esc(text) + '</div>';
+  }
+
+  // Asks for the details of the named service and draws them under the
+  // drawer's fields; a failure shows its text there instead.
+  function loadDetails(name) {
+    var seq = ++DETAILS.seq;
+    DETAILS.name = name;
+    DETAILS.doc = null;
+    detailsNote('dnote', 'Loading details\u2026');
+    api('details', 'unit=' + encodeURIComponent(name)).then(function (d) {
+      if (seq !== DETAILS.seq) return;
+      if (!d || d.ok !== true || !d.details) throw new Error(d && d.error ? String(d.error) : 'details failed');
+      DETAILS.doc = d.details;
+      $('dDetails').innerHTML = detailsHtml(d.details);
+    }).catch(function (e) {
+      if (seq === DETAILS.seq) detailsNote('dnote err', 'Could not load details: ' + (e && e.message));
+    });
+  }
+
+  // The dependents of the drawer's service that the list shows running (or
+  // paused or pending), as its details name them.
+  function runningDependents(name) {
+    var doc = DETAILS.name === name ? DETAILS.doc : null;
+    if (!doc || !Array.isArray(doc.dependents)) return [];
+    return doc.dependents.filter(function (n) {
+      var s = find(n);
+      var c = s && stateCls(s);
+      return c === 'run' || c === 'warn';
+    });
+  }
+
+  // Shows the named service in the drawer and asks for its details; `from`
+  // is the row it was opened from, which takes the table's tab stop and gets
+  // focus back on close. Focus moves into the drawer, without its ring when
+  // a pointer opened it.
   function open(name, from, pointer) {
     var s = find(name);
     if (!s) return;
@@ -253,6 +359,7 @@
     setModal(true);
     $('scrim').className = 'scrim open';
     render();
+    loadDetails(name);
     if (!drawer.contains(document.activeElement)) drawer.focus({ preventScroll: true, focusVisible: !pointer });
   }
 
@@ -260,6 +367,7 @@
   // table when that row is no longer drawn; a click by pointer shows no ring.
   function close(e) {
     SEL = null;
+    DETAILS.seq++;
     var drawer = $('drawer');
     drawer.className = 'drawer';
     drawer.setAttribute('aria-hidden', 'true');
@@ -292,6 +400,8 @@
     var label = op;
     var name = SEL;
     var question = label + ' ' + name + '?\n\nThis runs ' + label + ' on the node\'s service manager.';
+    var also = op === 'start' ? [] : runningDependents(name);
+    if (also.length) question += '\n\nAlso running and depending on it: ' + also.join(', ') + '.';
     if (!window.confirm(question)) return;
     var out = $('dOut');
     out.className = 'out';
@@ -312,10 +422,13 @@
     });
   }
 
+  // The list and the details of the drawer's service, after a control.
   function reloadSelected() {
     load().then(function () {
       var s = SEL == null ? null : find(SEL);
-      if (s) show(s);
+      if (!s) return;
+      show(s);
+      loadDetails(SEL);
     }, function () {});
   }
 
@@ -442,6 +555,10 @@
   });
   on('btnRefresh', 'click', function () { load().catch(function () {}); });
   on('dClose', 'click', close);
+  on('dDetails', 'click', function (e) {
+    var b = e.target.closest('button[data-n]');
+    if (b) open(b.getAttribute('data-n'), null, e.detail > 0);
+  });
   on('scrim', 'click', close);
   on('opStart', 'click', function () { control('start'); });
   on('opStop', 'click', function () { control('stop'); });

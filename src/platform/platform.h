@@ -16,8 +16,8 @@ struct scm_list;      // the result of one enumeration, owned by the backend
 struct scm_database;  // the service database, opened for one load
 
 // What a connection is for: listing asks for enumeration rights, control
-// only for the right to connect.
-enum scm_purpose { SCM_FOR_LISTING, SCM_FOR_CONTROL };
+// and the details of one service only for the right to connect.
+enum scm_purpose { SCM_FOR_LISTING, SCM_FOR_CONTROL, SCM_FOR_DETAILS };
 
 // The manager's state numbers (1 stopped ... 7 paused), as the manager gives them.
 enum {
@@ -183,6 +183,79 @@ void scm_names_free(scm_names *n);
 uint64_t scm_now_ms(void);
 // Waits ms milliseconds. The scripted backend only advances its clock.
 void scm_sleep_ms(uint32_t ms);
+
+// ---- the details of one service -------------------------------------------
+//
+// Reads of what the manager stores for one service. Each may be refused on
+// its own; the optional levels (description, delayed start, triggers,
+// recovery) are refused as SCM_LEVEL_NOT_SUPPORTED where the manager does
+// not know them. Texts are UTF-8.
+
+// The manager's service type bits, as it gives them.
+enum {
+    SCM_TYPE_KERNEL_DRIVER = 0x1,
+    SCM_TYPE_FILE_SYSTEM_DRIVER = 0x2,
+    SCM_TYPE_OWN_PROCESS = 0x10,
+    SCM_TYPE_SHARED_PROCESS = 0x20,
+    SCM_TYPE_PER_USER = 0x40,       // with own or shared process: a per-user service
+    SCM_TYPE_USER_INSTANCE = 0x80,  // a per-user service's copy for one logon
+    SCM_TYPE_INTERACTIVE = 0x100    // may interact with the desktop
+};
+
+// What the configuration of a service holds. A text that could not be
+// converted is null.
+struct scm_config {
+    uint32_t type;                  // SCM_TYPE_* bits
+    uint32_t start_type;            // 0 boot ... 4 disabled, or any other number
+    const char *binary_path;        // the command line; "" when none
+    const char *account;            // the start name; "" when none
+    const char *const *dependencies;  // services, and load-order groups with a leading "+"
+    size_t dependency_count;
+};
+
+// A recovery action's type, as the manager numbers it.
+enum {
+    SCM_ACTION_NONE = 0,
+    SCM_ACTION_RESTART = 1,
+    SCM_ACTION_REBOOT = 2,
+    SCM_ACTION_RUN_COMMAND = 3
+};
+
+struct scm_action {
+    uint32_t type;                  // SCM_ACTION_*, or any other number the manager gives
+    uint32_t delay_ms;
+};
+
+// What the manager does when the service fails: the n-th failure within
+// reset_seconds of the first takes action n (the last one repeats).
+struct scm_recovery {
+    uint32_t reset_seconds;         // 0xffffffff: the count is never reset
+    const scm_action *actions;
+    size_t action_count;
+};
+
+// The name of the service called `name` as the manager spells it (the
+// manager matches names without regard to case), and its display name.
+// Needs only a connection. On SCM_OK both are texts to free with
+// scm_text_free; otherwise both are null.
+scm_outcome scm_read_names(scm_manager *m, const char *name, char **key_name, char **display_name);
+// The configuration (SCM_RIGHT_QUERY_CONFIG). *out is null unless SCM_OK;
+// free it with scm_config_free.
+scm_outcome scm_read_config(scm_service *s, scm_config **out);
+void scm_config_free(scm_config *c);
+// The description as the manager resolves it, "" when it has none
+// (SCM_RIGHT_QUERY_CONFIG). *out is null unless SCM_OK; free it with
+// scm_text_free.
+scm_outcome scm_read_description(scm_service *s, char **out);
+void scm_text_free(char *text);
+// Whether an automatic start waits until the other automatic services have
+// started, and whether the service has start triggers (SCM_RIGHT_QUERY_CONFIG).
+scm_outcome scm_read_delayed_start(scm_service *s, bool *delayed);
+scm_outcome scm_read_trigger_start(scm_service *s, bool *on_trigger);
+// The recovery settings (SCM_RIGHT_QUERY_CONFIG). *out is null unless
+// SCM_OK; free it with scm_recovery_free.
+scm_outcome scm_read_recovery(scm_service *s, scm_recovery **out);
+void scm_recovery_free(scm_recovery *r);
 
 // ---- process facilities ----------------------------------------------------
 

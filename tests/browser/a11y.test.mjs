@@ -1,11 +1,11 @@
 // Accessibility: an axe-core audit of the page in both themes, at two widths
-// and in its four states, and the names, roles and states that assistive
+// and in its states, and the names, roles and states that assistive
 // technology reads.
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
 import { readFileSync } from 'node:fs';
 import { createRequire } from 'node:module';
-import { haveBrowser, launch, openPage, loaded, listDoc, svc } from './lib/harness.mjs';
+import { haveBrowser, launch, openPage, loaded, listDoc, svc, detailsDoc, unitOf } from './lib/harness.mjs';
 
 const skip = !haveBrowser() && 'chromium or the program missing';
 let browser;
@@ -36,6 +36,13 @@ const FLEET = [
   svc('wuauserv', { active: 'inactive', sub: '1', enabled: 'manual', description: 'Windows Update' }),
 ];
 
+// The details the drawer draws: a description, names the list holds (as
+// buttons) and names it does not, recovery.
+const DETAILS = {
+  description: 'Manages the service for the audit.', dependencies: ['Dhcp', '+NetworkProvider'],
+  dependents: ['PrintBridge', 'Gone'], recovery: { reset_seconds: 86400, actions: [{ type: 'restart', delay_ms: 60000 }] },
+};
+
 const REFUSAL = { status: 403, body: { ok: false, error: 'access denied' } };
 const FAILURE = { status: 401, body: { ok: false, error: 'invalid node password' } };
 
@@ -46,6 +53,7 @@ const STATES = [
   ['refusal', async (page, a) => {
     a.control = REFUSAL;
     await page.click('#rows tr[data-n="Spooler"]');
+    await page.waitForSelector('#dDetails .kv');
     await page.click('#opStop');
     await page.waitForFunction(() => document.getElementById('dOut').className === 'out err');
   }],
@@ -56,6 +64,11 @@ const STATES = [
     await page.click('#opStop');
     await page.waitForFunction(() => document.getElementById('dOut').className === 'out ok' &&
       !document.querySelector('#rows tr[data-old]'));
+  }],
+  ['details failed', async (page, a) => {
+    a.details = REFUSAL;
+    await page.click('#dDetails button[data-n="Dhcp"]');
+    await page.waitForSelector('#dDetails .err');
   }],
   ['empty', async (page, a) => {
     a.list = listDoc([]);
@@ -105,24 +118,25 @@ const LIGHT_REFUSAL = 'color-contrast div#dOut.out.err #ff3b30 on #f5f5f5 3.25';
 const LIGHT_SUCCESS = 'color-contrast div#dOut.out.ok #34c759 on #f5f5f5 2.03'; // --green on the same
 const EXPECTED = {
   dark: {
-    1280: { table: [...DARK_HEAD, DARK_OFF_TAGS], refusal: [DIALOG], success: [DIALOG], empty: DARK_HEAD, failure: DARK_HEAD },
-    560: { table: [DARK_HEAD[0], DARK_OFF_TAGS], refusal: [DIALOG], success: [DIALOG], empty: [DARK_HEAD[0]], failure: [DARK_HEAD[0]] },
+    1280: { table: [...DARK_HEAD, DARK_OFF_TAGS], refusal: [DIALOG], success: [DIALOG], 'details failed': [DIALOG], empty: DARK_HEAD, failure: DARK_HEAD },
+    560: { table: [DARK_HEAD[0], DARK_OFF_TAGS], refusal: [DIALOG], success: [DIALOG], 'details failed': [DIALOG], empty: [DARK_HEAD[0]], failure: [DARK_HEAD[0]] },
   },
   light: {
-    1280: { table: [LIGHT_RUN_COUNT, LIGHT_PILL], refusal: [DIALOG, LIGHT_REFUSAL], success: [DIALOG, LIGHT_SUCCESS], empty: [LIGHT_PILL], failure: [LIGHT_PILL] },
-    560: { table: [LIGHT_RUN_COUNT, LIGHT_PILL], refusal: [DIALOG, LIGHT_REFUSAL], success: [DIALOG, LIGHT_SUCCESS], empty: [LIGHT_PILL], failure: [LIGHT_PILL] },
+    1280: { table: [LIGHT_RUN_COUNT, LIGHT_PILL], refusal: [DIALOG, LIGHT_REFUSAL], success: [DIALOG, LIGHT_SUCCESS], 'details failed': [DIALOG], empty: [LIGHT_PILL], failure: [LIGHT_PILL] },
+    560: { table: [LIGHT_RUN_COUNT, LIGHT_PILL], refusal: [DIALOG, LIGHT_REFUSAL], success: [DIALOG, LIGHT_SUCCESS], 'details failed': [DIALOG], empty: [LIGHT_PILL], failure: [LIGHT_PILL] },
   },
 };
 
 for (const theme of ['dark', 'light']) {
-  test(`audit, ${theme} theme: table, drawer after a refusal and a success, empty state, start-up failure; 1280 and 560 px`, { skip }, async () => {
+  test(`audit, ${theme} theme: table, drawer with details after a refusal and a success, details that failed, empty state, start-up failure; 1280 and 560 px`, { skip }, async () => {
     // The security policy is bypassed in this context only, so that the
     // engine can be injected; the drawer and scrim do not slide.
-    const answers = { list: listDoc(FLEET, { control: true }), control: null };
+    const answers = { list: listDoc(FLEET, { control: true }), control: null, details: null };
     const s = await openPage(browser, {
       path: '/plugin_services?theme=' + theme,
       list: () => answers.list,
       control: () => answers.control,
+      details: call => answers.details || detailsDoc(unitOf(call.url), DETAILS),
       allow: [RESOURCE_ERROR],
       context: { bypassCSP: true, reducedMotion: 'reduce' },
     });
@@ -157,6 +171,7 @@ test('what a screen reader is told: names, pressed chips, headers, the dialog an
       svc('beta', { active: 'inactive', sub: '1' }),
     ], { control: true }),
     control: { status: 403, body: { ok: false, error: 'access denied' } },
+    details: detailsDoc('Spooler', { description: 'Spools print jobs.', dependents: ['beta', 'Gone'] }),
     allow: [RESOURCE_ERROR],
   });
   const page = s.page;
@@ -199,7 +214,9 @@ test('what a screen reader is told: names, pressed chips, headers, the dialog an
   // Open, it is a modal dialog named by the service, and the page behind it
   // is out of the tree and out of reach.
   await page.click('#rows tr[data-n="Spooler"]');
-  assert.deepEqual(await exposedRoles(s), ['RootWebArea', 'dialog', 'button', 'group', 'button', 'button', 'button']);
+  await page.waitForSelector('#dDetails .kv');
+  assert.deepEqual(await exposedRoles(s), ['RootWebArea', 'dialog', 'button', 'group', 'paragraph', 'list', 'button',
+    'button', 'button', 'listitem', 'listitem', 'button']);
   assert.equal(await page.getAttribute('#drawer', 'aria-modal'), 'true');
   assert.notEqual(await focusTry('cAll'), 'cAll');
   await page.click('#opStop');
@@ -209,6 +226,13 @@ test('what a screen reader is told: names, pressed chips, headers, the dialog an
     '  - text: Spooler Print Spooler',
     '  - button "Close"',
     '  - text: State running Sub-state 4 Enabled automatic PID 2764 Memory 9.5 MiB Since -',
+    '  - paragraph: Spools print jobs.',
+    '  - text: Type own-process Start manual Program C:\\Services\\Spooler.exe Account LocalSystem Depends on none Required by',
+    '  - list:',
+    '    - listitem:',
+    '      - button "beta"',
+    '    - listitem: Gone',
+    '  - text: Last exit 0 Recovery none',
     '  - group "Control":',
     '    - button "Start"',
     '    - button "Restart"',

@@ -1,7 +1,8 @@
 // Takes the README screenshots: node screenshots.mjs PROGRAM OUTPUT_DIR
-// Both themes, at 1280 and 560 px, with the list and with the drawer open.
+// Both themes, at 1280 and 560 px, with the list and with the drawer open on
+// a service's details.
 import path from 'node:path';
-import { launch, openPage, loaded, listDoc, svc } from './lib/harness.mjs';
+import { launch, openPage, loaded, listDoc, svc, detailsDoc } from './lib/harness.mjs';
 
 const MiB = 1024 * 1024;
 const SERVICES = [
@@ -18,6 +19,14 @@ const SERVICES = [
   svc('wuauserv', { active: 'inactive', sub: '1', enabled: 'manual', description: 'Windows Update' }),
 ];
 
+const SPOOLER = detailsDoc('Spooler', {
+  display_name: 'Print Spooler',
+  description: 'This service spools print jobs and handles interaction with the printer. If you turn off this service, you won\u2019t be able to print or see your printers.',
+  state: 'running', type: 'own-process', start_type: 'automatic', binary_path: 'C:\\Windows\\System32\\spoolsv.exe',
+  account: 'LocalSystem', pid: 2764, accepts: ['stop'], dependencies: ['RPCSS', 'http'], dependents: ['PrintBridge'],
+  recovery: { reset_seconds: 86400, actions: [{ type: 'restart', delay_ms: 60000 }, { type: 'restart', delay_ms: 60000 }, { type: 'none', delay_ms: 0 }] },
+}, { control: true });
+
 const [program, outDir] = process.argv.slice(2);
 if (!program || !outDir) {
   console.error('usage: node screenshots.mjs PROGRAM OUTPUT_DIR');
@@ -31,12 +40,14 @@ for (const theme of ['dark', 'light']) {
     const s = await openPage(browser, {
       path: '/plugin_services?theme=' + theme,
       list: listDoc(SERVICES, { control: true }),
+      details: SPOOLER,
       context: { viewport: { width, height: width > 600 ? 760 : 980 }, reducedMotion: 'reduce', deviceScaleFactor: 1 },
     });
     await loaded(s.page);
     const list = path.join(outDir, `services-${theme}-${width}.png`);
     await s.page.screenshot({ path: list });
     await s.page.click('#rows tr[data-n="Spooler"]');
+    await s.page.waitForSelector('#dDetails .kv');
     const drawer = path.join(outDir, `drawer-${theme}-${width}.png`);
     await s.page.screenshot({ path: drawer });
     console.log(list + '\n' + drawer);

@@ -352,8 +352,12 @@ test('refresh reloads and keeps the selection; a failed refresh keeps the data',
   assert.equal(await s.page.textContent('#initPill'), 'init: unknown \u00b7 read-only');
   assert.deepEqual(await s.page.$$eval('#rows tr.sel', rs => rs.map(r => r.getAttribute('data-n'))), ['alpha']);
   await s.page.evaluate(() => document.getElementById('btnRefresh').click());
-  // Once the third call has settled, the page's handling of it has run too.
-  await s.page.waitForFunction(() => window.pageCalls.settled === 3);
+  // Once the third list call and every other call (the drawer's details)
+  // have settled, the page's handling of them has run too.
+  await s.page.waitForFunction(() => {
+    const c = window.pageCalls;
+    return c.started.filter(u => u.includes('?action=list&')).length === 3 && c.settled === c.started.length;
+  });
   assert.equal(n, 3);
   assert.equal((await rowNames(s.page)).length, 8);
   assert.equal(await s.page.getAttribute('#empty', 'class'), 'empty hide');

@@ -4,7 +4,7 @@
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
 import { spawn, spawnSync } from 'node:child_process';
-import { existsSync, mkdtempSync, readFileSync, rmSync, symlinkSync, writeFileSync, mkdirSync } from 'node:fs';
+import { existsSync, mkdtempSync, readFileSync, renameSync, rmSync, symlinkSync, writeFileSync, mkdirSync } from 'node:fs';
 import net from 'node:net';
 import os from 'node:os';
 import path from 'node:path';
@@ -106,8 +106,15 @@ test('through lighttpd: the list loads and a stop arrives in the mock log', { sk
 
   await s.page.click('#rows tr[data-n="Spooler"]');
   assert.equal(await s.page.textContent('#dEnabled'), 'automatic');
-  // The manager now reports Spooler stopped: the reload after the stop shows it.
-  writeFileSync(path.join(dir, 'fixture.txt'), FIXTURE.replace('\t4\t1234\t2', '\t1\t0\t2'));
+  // The drawer's details have been read before the fixture changes under them.
+  await s.page.waitForFunction(() => {
+    const t = document.getElementById('dDetails').textContent;
+    return t !== '' && t !== 'Loading details\u2026';
+  });
+  // The manager now reports Spooler stopped: the reload after the stop shows
+  // it. The new fixture is moved into place, so no request reads it half written.
+  writeFileSync(path.join(dir, 'fixture.new'), FIXTURE.replace('\t4\t1234\t2', '\t1\t0\t2'));
+  renameSync(path.join(dir, 'fixture.new'), path.join(dir, 'fixture.txt'));
   await s.page.click('#opStop');
   await s.page.waitForFunction(() => document.getElementById('dOut').className !== 'out');
   assert.equal(await s.page.textContent('#dOut'), 'stop requested for Spooler.');

@@ -92,6 +92,13 @@ void check_list(const nlohmann::ordered_json &doc) {
         require(svc.size() == 9 && svc.begin().key() == "name", "malformed service object", svc.dump());
 }
 
+// A details document has its seventeen members, the name first.
+void check_details(const nlohmann::ordered_json &doc) {
+    const auto &d = doc["details"];
+    require(d.is_object() && d.size() == 17 && d.begin().key() == "name" && d["name"].is_string(),
+            "malformed details", d.dump());
+}
+
 void check_response(const std::string &out, bool utf8_input, bool mock) {
     size_t end = out.find("\r\n\r\n");
     require(end != std::string::npos, "no header block", out);
@@ -104,6 +111,7 @@ void check_response(const std::string &out, bool utf8_input, bool mock) {
     std::string log = read_file(g_log_path);
     bool control_ok = doc["ok"] == true && doc.contains("op");
     if (doc["ok"] == true && doc.contains("summary")) check_list(doc);
+    if (doc["ok"] == true && doc.contains("details")) check_details(doc);
     if (!control_ok || !mock) {
         require(log.empty(), "mock log written without a mock control success", log);
         return;

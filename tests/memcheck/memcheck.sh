@@ -15,6 +15,10 @@ fixture=$work/services
   printf 'service\tSpooler\tPrint Spooler\t4\t1234\t2\n'
   printf 'service\tPaused\tDienst f\xc3\xbcr \\x22Tests\\x22\t7\t0\tunreadable\n'
   printf 'service\tStuck\tStops late\t4\t99\t3\tstops_after=2\n'
+  printf 'service\tDetailed\tAll details\t4\t98\t2\tpath=C:\\\\d.exe\taccount=LocalSystem\tdescription=D\tdependencies=Spooler,+Group\tdependents=Stuck\tdelayed=true\trecovery=60:restart/1000,reboot/0\n'
+  printf 'service\tPartial\tSome details\t4\t97\t2\trights=status,dependents\tunreadable=names,triggers\n'
+  printf 'service\tCrashed\tEnded with an error\t1\t0\t2\texit=13\n'
+  printf 'process\t1234\t5242880\t1765444443\n'
   for i in $(seq 1 40); do printf 'service\tsvc%s\td%s\t%s\t0\t%s\n' "$i" "$i" $((i % 7 + 1)) $((i % 5)); done
 } >"$fixture"
 
@@ -47,9 +51,9 @@ check() {
   fi
 }
 
-check list '{"ok":true,"init_system":"windows-scm","control_enabled":false,"count":43,"summary":{"running":8,"failed":0,"inactive":35},"services":[{"name":"Spooler","description":"Print Spooler","active":"running","sub":"4","enabled":"automatic","pid":1234,"memory_bytes":null,"since":"-","failed":false},{"name":"Stuck",' \
+check list '{"ok":true,"init_system":"windows-scm","control_enabled":false,"count":46,"summary":{"running":10,"failed":1,"inactive":35},"services":[{"name":"Crashed","description":"Ended with an error","active":"failed","sub":"1","enabled":"automatic","pid":0,"memory_bytes":null,"since":"-","failed":true},{"name":"Detailed",' \
   QUERY_STRING=action=list REQUEST_METHOD=GET SERVICES_FAKE_SCM="$fixture"
-check show '{"ok":true,"init_system":"windows-scm","control_enabled":false,"service":{"name":"Spooler","description":"Print Spooler","active":"running","sub":"4","enabled":"automatic","pid":1234,"memory_bytes":null,"since":"-","failed":false}}' \
+check show '{"ok":true,"init_system":"windows-scm","control_enabled":false,"service":{"name":"Spooler","description":"Print Spooler","active":"running","sub":"4","enabled":"automatic","pid":1234,"memory_bytes":5242880,"since":"2025-12-11 09:14:03 UTC","failed":false}}' \
   QUERY_STRING='action=show&unit=Spooler' SERVICES_FAKE_SCM="$fixture"
 check show_missing '{"ok":false,"error":"service not found"}' \
   QUERY_STRING='action=show&unit=Nope' SERVICES_FAKE_SCM="$fixture"
@@ -62,6 +66,12 @@ check control_restart '{"ok":true,"unit":"Stuck","op":"restart","control_enabled
 check control_stop '{"ok":true,"unit":"Spooler","op":"stop","control_enabled":true,"init_system":"windows-scm"}' \
   QUERY_STRING='action=control&unit=Spooler&op=stop' REQUEST_METHOD=POST \
   SERVICES_ALLOW_CONTROL=1 SERVICES_FAKE_SCM="$fixture"
+check details '{"ok":true,"init_system":"windows-scm","control_enabled":false,"details":{"name":"Detailed",' \
+  QUERY_STRING='action=details&unit=Detailed' SERVICES_FAKE_SCM="$fixture"
+check details_partial '{"ok":true,"init_system":"windows-scm","control_enabled":false,"details":{"name":"Partial",' \
+  QUERY_STRING='action=details&unit=Partial' SERVICES_FAKE_SCM="$fixture"
+check details_missing '{"ok":false,"error":"service not found"}' \
+  QUERY_STRING='action=details&unit=Nope' SERVICES_FAKE_SCM="$fixture"
 check page '</body></html>' QUERY_STRING='theme=dark' REQUEST_METHOD=GET
 check unauthorized '{"ok":false,"error":"invalid node password"}' \
   QUERY_STRING=action=list BOT_PASSWORD=pw SERVICES_FAKE_SCM="$fixture"

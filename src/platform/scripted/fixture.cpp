@@ -30,7 +30,7 @@ static int hex_value(char c) {
 }
 
 // Decodes \t \n \r \\ and \xHH in place; any other backslash stays as it is.
-static void unescape(char *s) {
+void unescape(char *s) {
     char *in = strchr(s, '\\'), *out = in;
     if (!in) return;
     while (*in) {
@@ -74,7 +74,7 @@ static char *next_field(line_cut *cut) {
 }
 
 // The number strtoul reads from the field; plain digits are read directly.
-static unsigned long field_number(const char *s) {
+unsigned long field_number(const char *s) {
     unsigned long v = 0;
     int digits = 0;
     for (; s[digits] >= '0' && s[digits] <= '9' && digits < 9; digits++) v = v * 10 + (unsigned long)(s[digits] - '0');
@@ -103,11 +103,6 @@ const refusal_word k_refusals[] = {
     {"timeout", {SCM_TIMED_OUT, 1053}},
     {"unsupported", {SCM_LEVEL_NOT_SUPPORTED, 124}},
     {"refused", {SCM_OTHER, 1064}},
-};
-
-struct bit_word {
-    const char *word;
-    uint32_t bit;
 };
 
 const bit_word k_rights[] = {
@@ -142,23 +137,9 @@ static scripted_answer answer_word(const char *w) {
     return {false, {SCM_OK, 0}};
 }
 
-// The bits of a list of words separated by commas; "none" or unknown words
-// add nothing.
-template <size_t N>
-static uint32_t bits_of(const char *list, const bit_word (&table)[N]) {
-    uint32_t bits = 0;
-    while (*list) {
-        size_t len = strcspn(list, ",");
-        for (const bit_word &b : table)
-            if (strlen(b.word) == len && !strncmp(list, b.word, len)) bits |= b.bit;
-        list += len + (list[len] == ',');
-    }
-    return bits;
-}
-
 // Cuts a list of names separated by commas, in place, into the names back
 // to back, each unescaped and NUL-terminated; returns how many there are.
-static uint32_t cut_names(char *list) {
+uint32_t cut_names(char *list) {
     if (!*list) return 0;
     uint32_t count = 0;
     char *out = list, *in = list;
@@ -191,7 +172,7 @@ static void apply_service_option(scripted_service &s, const char *opt, char *val
     else if (!strcmp(opt, "dependents")) {
         s.dependent_count = cut_names(val);
         s.dependents = val;
-    }
+    } else apply_details_option(s, opt, val);
 }
 
 // The database value of a db= option: a number, missing, unreadable or text.
@@ -215,7 +196,7 @@ static void apply_option(scripted_service &s, char *opt) {
 }
 
 // A text field: null for the word (null), else the field unescaped in place.
-static const char *text_field(char *field) {
+const char *text_field(char *field) {
     if (field[0] == '(' && !strcmp(field, "(null)")) return nullptr;
     unescape(field);
     return field;

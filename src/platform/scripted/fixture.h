@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -41,6 +42,28 @@ struct scripted_service {
     uint32_t dependent_count;
     long polls;                // status reads while stopping, so far
     uint32_t check_point;
+    size_t details;            // 1 + its index in fixture::details; 0: the defaults
+};
+
+// Parts of the details whose reads a fixture makes fail, as bits.
+enum {
+    UNREADABLE_NAMES = 1u << 0,
+    UNREADABLE_DESCRIPTION = 1u << 1,
+    UNREADABLE_DELAYED = 1u << 2,
+    UNREADABLE_TRIGGERS = 1u << 3,
+    UNREADABLE_RECOVERY = 1u << 4
+};
+
+// The details script of one service, kept apart from the service so that
+// a listing does not carry it. Texts point into the fixture's block.
+struct scripted_details {
+    uint32_t type = SCM_TYPE_OWN_PROCESS;
+    const char *binary_path = "", *account = "", *description = "";
+    const char *dependencies = nullptr;  // dependency_count names back to back
+    uint32_t dependency_count = 0;
+    bool delayed = false, triggers = false;
+    const char *recovery = nullptr;      // RESET:ACTION/MS,...; null: none set
+    uint32_t unreadable = 0;             // UNREADABLE_* bits
 };
 
 // A process as the scripted manager reports it: closed when it cannot be
@@ -58,6 +81,7 @@ struct fixture {
     size_t text_len = 0;
     std::vector<scripted_service> services;
     std::vector<scripted_process> processes;
+    std::vector<scripted_details> details;
     std::vector<int> slots;  // open addressing by name: a service index, or -1
 };
 
@@ -76,5 +100,36 @@ scripted_service *find_service(const char *name);
 scm_outcome scripted_refusal(scm_reason reason);
 // Appends "what name extra" as a line to the trace file, when one is named.
 void trace(const char *what, const char *name, const char *extra = "");
+
+// Field helpers of the fixture reader: the escapes \t \n \r \\ \xHH decoded
+// in place; a list separated by commas cut in place into names back to back
+// (returns how many); a decimal number; a text, null for the word (null).
+void unescape(char *s);
+uint32_t cut_names(char *list);
+unsigned long field_number(const char *s);
+const char *text_field(char *field);
+struct bit_word {
+    const char *word;
+    uint32_t bit;
+};
+
+// The bits of a list of words separated by commas; "none" or unknown words
+// add nothing.
+template <size_t N>
+uint32_t bits_of(const char *list, const bit_word (&table)[N]) {
+    uint32_t bits = 0;
+    while (*list) {
+        size_t len = strcspn(list, ",");
+        for (const bit_word &b : table)
+            if (strlen(b.word) == len && !strncmp(list, b.word, len)) bits |= b.bit;
+        list += len + (list[len] == ',');
+    }
+    return bits;
+}
+
+// Applies one option of the details script; false when opt is not one.
+bool apply_details_option(scripted_service &s, const char *opt, char *val);
+// The details script of a service.
+const scripted_details &details_of(const scripted_service *s);
 
 #endif

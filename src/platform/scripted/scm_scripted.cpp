@@ -8,7 +8,8 @@
 scm_manager *scm_connect(scm_purpose purpose) {
     if (!load_fixture() || g_fixture.refuse_all) return nullptr;
     if (purpose == SCM_FOR_CONTROL && g_fixture.refuse_control) return nullptr;
-    trace("connect", purpose == SCM_FOR_LISTING ? "listing" : "control");
+    static const char *const words[] = {"listing", "control", "details"};
+    trace("connect", words[purpose]);
     return new scm_manager{purpose};
 }
 

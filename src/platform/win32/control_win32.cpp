@@ -66,7 +66,8 @@ const code_reason kReasons[] = {
 
 const scm_outcome kDone = {SCM_OK, 0};
 
-// Our reason for the Windows error code, which travels along.
+} // namespace
+
 scm_outcome outcome_of(DWORD code)
 {
     for (const code_reason &r : kReasons)
@@ -79,6 +80,8 @@ scm_outcome last_refusal()
 {
     return outcome_of(GetLastError());
 }
+
+namespace {
 
 // Translates bits through a table, ours to Windows' or back; bits the
 // table does not name are dropped.

@@ -1,9 +1,11 @@
-// The handle types the Win32 backend shares between its files: RAII over
-// its handles, and the seam's manager and service objects.
+// What the Win32 backend shares between its files: RAII over its handles,
+// the seam's manager and service objects, and our reasons for refusals.
 #ifndef PLUGIN_SCM_HANDLES_H
 #define PLUGIN_SCM_HANDLES_H
 
 #include <windows.h>
+
+#include "platform/platform.h"
 
 // Owns one handle and closes it once with Close; a null handle is not closed.
 template <typename Handle, auto Close>
@@ -31,5 +33,10 @@ struct scm_service {
     sc_owned handle;
     explicit scm_service(SC_HANDLE h) : handle(h) {}
 };
+
+// Our reason for a Windows error code, which travels along; and for the
+// last error of the calling thread.
+scm_outcome outcome_of(DWORD code);
+scm_outcome last_refusal();
 
 #endif

@@ -102,6 +102,26 @@ export function callsStarted(page, action) {
   return page.evaluate(a => window.pageCalls.started.filter(u => u.includes('?action=' + a + '&')).length, action);
 }
 
+// The details of one service as the details action writes them; members
+// may be overridden.
+export function detailsDoc(name, fields = {}, { control = false } = {}) {
+  return {
+    ok: true, init_system: 'windows-scm', control_enabled: control,
+    details: {
+      name, display_name: name, description: '', state: 'inactive', type: 'own-process', start_type: 'manual',
+      delayed_start: false, trigger_start: false, binary_path: `C:\\Services\\${name}.exe`, account: 'LocalSystem',
+      pid: 0, exit_code: 0, service_exit_code: 0, accepts: [], dependencies: [], dependents: [],
+      recovery: { reset_seconds: 0, actions: [] }, ...fields,
+    },
+  };
+}
+
+// The unit a call names, decoded.
+export function unitOf(url) {
+  const m = /[?&]unit=([^&]*)/.exec(url);
+  return m ? decodeURIComponent(m[1]) : '';
+}
+
 const REPORT_VIOLATIONS = `document.addEventListener('securitypolicyviolation', function (e) {
   console.error('securitypolicyviolation ' + e.violatedDirective + ' ' + e.blockedURI);
 });`;
@@ -128,6 +148,7 @@ function isApiCall(u) {
 //   path     address on ORIGIN (default "/plugin_services")
 //   list     reply to list calls: a document, {status, body}, {abort}, or a function(call)
 //   control  reply to control calls, the same forms
+//   details  reply to details calls, the same forms (default: detailsDoc of the unit)
 //   storage  local storage entries of ORIGIN before the page loads
 //   pages    extra documents by full URL (a host page for frames)
 //   allow    regular expressions of console errors the test expects
@@ -159,8 +180,9 @@ export async function openPage(browser, opts = {}) {
     if (isApiCall(u)) {
       const call = { url, path: url.slice(ORIGIN.length), method: req.method(), headers: req.headers(), action: actionOf(url), at: Date.now() };
       calls.push(call);
-      let reply = call.action === 'control' ? opts.control : opts.list;
-      if (reply === undefined) reply = call.action === 'control' ? { ok: true } : listDoc([]);
+      const own = { control: [opts.control, { ok: true }], details: [opts.details, detailsDoc(unitOf(url))] };
+      const [given, fallback] = own[call.action] || [opts.list, listDoc([])];
+      let reply = given === undefined ? fallback : given;
       if (typeof reply === 'function') reply = await reply(call);
       return answer(route, reply);
     }

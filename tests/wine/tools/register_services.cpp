@@ -3,7 +3,10 @@
 //   register_services.exe LIST PROGRAM
 // LIST is a UTF-8 file of lines "NAME<TAB>DISPLAY<TAB>START<TAB>ARGUMENTS"
 // (START: demand, auto or disabled; lines starting with # are skipped). Each
-// service runs "PROGRAM" "NAME" ARGUMENTS. Prints how many were registered.
+// service runs "PROGRAM" "NAME" ARGUMENTS. Three more fields may follow:
+// DESCRIPTION, DEPENDENCIES (names separated by commas, load-order groups
+// with a leading "+") and ACCOUNT (the start name; empty for LocalSystem).
+// Prints how many were registered.
 //   register_services.exe --start-type NAME START
 // changes the start type of one service through the manager
 // (ChangeServiceConfigW), as "sc config NAME start= ..." does on Windows.
@@ -17,6 +20,7 @@ namespace {
 
 struct service_line {
     std::wstring name, display, start, args;
+    std::wstring description, dependencies, account;
 };
 
 std::wstring widen(const std::string &s)
@@ -41,11 +45,14 @@ bool parse_line(const std::string &line, service_line *out)
     }
     if (f.size() < 3 || f[0].empty())
         return false;
-    f.resize(4);
+    f.resize(7);
     out->name = widen(f[0]);
     out->display = widen(f[1]);
     out->start = widen(f[2]);
     out->args = widen(f[3]);
+    out->description = widen(f[4]);
+    out->dependencies = widen(f[5]);
+    out->account = widen(f[6]);
     return !out->name.empty();
 }
 
@@ -90,19 +97,45 @@ DWORD start_type(const std::wstring &word)
     return SERVICE_DEMAND_START;
 }
 
+// The dependencies as the double-NUL list CreateServiceW takes; null when
+// there are none.
+const wchar_t *dependency_list(const std::wstring &commas, std::wstring &list)
+{
+    if (commas.empty())
+        return nullptr;
+    list = commas;
+    for (wchar_t &c : list)
+        if (c == L',')
+            c = L'\0';
+    list.push_back(L'\0');
+    return list.c_str();
+}
+
+bool set_description(SC_HANDLE h, const std::wstring &text)
+{
+    if (text.empty())
+        return true;
+    SERVICE_DESCRIPTIONW d = {const_cast<wchar_t *>(text.c_str())};
+    return ChangeServiceConfig2W(h, SERVICE_CONFIG_DESCRIPTION, &d) != 0;
+}
+
 bool register_one(SC_HANDLE scm, const std::wstring &program, const service_line &s)
 {
     // The name is quoted: it may hold spaces.
     std::wstring command = L"\"" + program + L"\" \"" + s.name + L"\"";
     if (!s.args.empty())
         command += L" " + s.args;
-    SC_HANDLE h = CreateServiceW(scm, s.name.c_str(), s.display.c_str(), SERVICE_QUERY_STATUS,
+    std::wstring dependencies;
+    const wchar_t *account = s.account.empty() ? nullptr : s.account.c_str();
+    SC_HANDLE h = CreateServiceW(scm, s.name.c_str(), s.display.c_str(), SERVICE_QUERY_STATUS | SERVICE_CHANGE_CONFIG,
                                  SERVICE_WIN32_OWN_PROCESS, start_type(s.start), SERVICE_ERROR_NORMAL,
-                                 command.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr);
+                                 command.c_str(), nullptr, nullptr, dependency_list(s.dependencies, dependencies),
+                                 account, account ? L"" : nullptr);
     if (!h)
         return GetLastError() == ERROR_SERVICE_EXISTS;
+    bool described = set_description(h, s.description);
     CloseServiceHandle(h);
-    return true;
+    return described;
 }
 
 // Sets the start type of the service name through the manager; the exit status.

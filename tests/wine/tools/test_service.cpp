@@ -8,8 +8,9 @@
 // never finishes starting (and accepts no control meanwhile),
 // --pause-when-started pauses itself once it runs (and accepts pause and
 // continue). --exit-when makes the service stop by itself once the file
-// PATH exists (looked for every 100 ms), reporting --exit-code as its Win32
-// exit code and --service-exit-code as its own code (both 0 by default).
+// PATH exists (looked for every 100 ms). --exit-code (its Win32 exit code)
+// and --service-exit-code (its own code), both 0 by default, are reported
+// when it stops: by itself with --exit-when, on every stop without it.
 //
 // It appends a line "EVENT PID UNIX-MS" to C:\plugin-test\events\NAME when
 // its main runs ("main", before anything else) and when a stop arrives
@@ -138,7 +139,10 @@ void WINAPI service_main(DWORD, LPWSTR *)
         report(SERVICE_STOP_PENDING, kProgressHintMs);
     }
     Sleep(g_options.stop_delay_ms);
-    report(SERVICE_STOPPED, 0);
+    if (g_options.exit_when)
+        report(SERVICE_STOPPED, 0);
+    else
+        report(SERVICE_STOPPED, 0, g_options.exit_code, g_options.service_exit_code);
 }
 
 void parse_options(int argc, wchar_t **argv)
