@@ -10,7 +10,10 @@ after(async () => { if (browser) await browser.close(); });
 
 const LONG = 'VeryLongServiceName'.repeat(8);
 const SERVICES = [
-  svc(LONG, { active: 'running', sub: '4', pid: 42, description: 'A description that goes on and on '.repeat(6) }),
+  svc(LONG, {
+    active: 'running', sub: '4', pid: 1048572, memory_bytes: 999.9 * 1024 * 1024 * 1024, since: '2026-12-11 09:14:03 UTC',
+    description: 'A description that goes on and on '.repeat(6),
+  }),
   svc('Spooler', { active: 'inactive' }),
 ];
 
@@ -81,6 +84,9 @@ test('width limits: columns, chips, name width and drawer width', { skip }, asyn
       chipColumns: getComputedStyle(document.querySelector('.chips')).gridTemplateColumns.split(' ').filter(w => w !== '0px').length,
       nameWidth: document.querySelector('#rows .name').getBoundingClientRect().width,
       nameCut: document.querySelector('#rows .name').scrollWidth > document.querySelector('#rows .name').clientWidth,
+      // Every figure column that is shown holds its longest text whole.
+      figuresCut: Array.from(document.querySelector('#rows tr').cells).slice(1).filter(shown)
+        .filter(c => c.scrollWidth > c.clientWidth).map(c => c.textContent),
       padding: wrap.padding,
       title: getComputedStyle(document.querySelector('.title')).fontSize,
       drawer: document.getElementById('drawer').getBoundingClientRect().width,
@@ -102,6 +108,7 @@ test('width limits: columns, chips, name width and drawer width', { skip }, asyn
     assert.equal(m.chipColumns, chipColumns, 'width ' + width);
     assert.equal(Math.round(m.nameWidth), nameWidth, 'width ' + width);
     assert.equal(m.nameCut, true);
+    assert.deepEqual(m.figuresCut, [], 'width ' + width);
     assert.equal(m.padding, padding, 'width ' + width);
     assert.equal(m.title, title, 'width ' + width);
     assert.equal(Math.round(m.drawer), drawer, 'width ' + width);
