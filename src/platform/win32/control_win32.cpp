@@ -19,7 +19,6 @@ struct scm_names {
 namespace {
 
 // The documented maximum size of one service configuration.
-const DWORD kConfigBytes = 8 * 1024;
 // Bounds the growing of a dependents buffer should the manager keep asking
 // for more.
 const int kDependentsMaxCalls = 4;
@@ -166,18 +165,23 @@ scm_outcome scm_read_status(scm_service *s, scm_status *out)
     return kDone;
 }
 
+scm_outcome query_config(SC_HANDLE h, std::vector<unsigned char> &buf)
+{
+    return query_growing(buf, [h](BYTE *data, DWORD size, DWORD *needed) {
+        return QueryServiceConfigW(h, reinterpret_cast<QUERY_SERVICE_CONFIGW *>(data), size, needed);
+    });
+}
+
 scm_outcome scm_read_service_start_type(scm_service *s, uint32_t *start_type)
 {
     if (!s || !start_type)
         return outcome_of(ERROR_INVALID_HANDLE);
     try {
         std::vector<unsigned char> buf(kConfigBytes);
-        DWORD needed = 0;
-        auto *cfg = reinterpret_cast<QUERY_SERVICE_CONFIGW *>(buf.data());
-        if (!QueryServiceConfigW(s->handle.h, cfg, kConfigBytes, &needed))
-            return last_refusal();
-        *start_type = cfg->dwStartType;
-        return kDone;
+        scm_outcome r = query_config(s->handle.h, buf);
+        if (r.reason == SCM_OK)
+            *start_type = reinterpret_cast<const QUERY_SERVICE_CONFIGW *>(buf.data())->dwStartType;
+        return r;
     } catch (const std::bad_alloc &) {
         return outcome_of(ERROR_NOT_ENOUGH_MEMORY);
     }

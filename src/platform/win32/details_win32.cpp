@@ -18,9 +18,6 @@
 
 namespace {
 
-// The documented maximum size of a configuration and of one optional level
-// of it; a larger one is still read, in a second call.
-const DWORD kConfigBytes = 8 * 1024;
 // Service and display names are at most 256 characters.
 const size_t kNameChars = 257;
 const size_t kNoText = static_cast<size_t>(-1);
@@ -43,23 +40,6 @@ struct owned_config : scm_config {
 struct owned_recovery : scm_recovery {
     std::vector<scm_action> list;
 };
-
-// Calls query(data, size, &needed) into buf, and once more with buf grown
-// to what the manager asked for when it was too small.
-template <typename Query>
-scm_outcome query_growing(std::vector<unsigned char> &buf, Query query)
-{
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        DWORD needed = 0;
-        if (query(buf.data(), static_cast<DWORD>(buf.size()), &needed))
-            return kDone;
-        DWORD code = GetLastError();
-        if (code != ERROR_INSUFFICIENT_BUFFER || needed <= buf.size())
-            return outcome_of(code);
-        buf.resize(needed);
-    }
-    return outcome_of(ERROR_INSUFFICIENT_BUFFER);
-}
 
 // Reads one optional level of the configuration into buf.
 scm_outcome query_level(scm_service *s, DWORD level, std::vector<unsigned char> &buf)
@@ -241,9 +221,7 @@ scm_outcome scm_read_config(scm_service *s, scm_config **out)
     owned_config *c = nullptr;
     try {
         std::vector<unsigned char> buf(kConfigBytes);
-        scm_outcome r = query_growing(buf, [&](BYTE *data, DWORD size, DWORD *needed) {
-            return QueryServiceConfigW(s->handle.h, reinterpret_cast<QUERY_SERVICE_CONFIGW *>(data), size, needed);
-        });
+        scm_outcome r = query_config(s->handle.h, buf);
         if (r.reason != SCM_OK)
             return r;
         c = new owned_config();

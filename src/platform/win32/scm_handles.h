@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <vector>
+
 #include "platform/platform.h"
 
 // Owns one handle and closes it once with Close; a null handle is not closed.
@@ -38,5 +40,31 @@ struct scm_service {
 // last error of the calling thread.
 scm_outcome outcome_of(DWORD code);
 scm_outcome last_refusal();
+
+// What a configuration query asks for first: the documented most that
+// QueryServiceConfigW and QueryServiceConfig2W answer with; a larger answer
+// is still read, in a second call.
+const DWORD kConfigBytes = 8 * 1024;
+
+// Calls query(data, size, &needed) into buf, and once more with buf grown
+// to what the manager asked for when it was too small.
+template <typename Query>
+scm_outcome query_growing(std::vector<unsigned char> &buf, Query query)
+{
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        DWORD needed = 0;
+        if (query(buf.data(), static_cast<DWORD>(buf.size()), &needed))
+            return {SCM_OK, 0};
+        DWORD code = GetLastError();
+        if (code != ERROR_INSUFFICIENT_BUFFER || needed <= buf.size())
+            return outcome_of(code);
+        buf.resize(needed);
+    }
+    return outcome_of(ERROR_INSUFFICIENT_BUFFER);
+}
+
+// Reads the configuration of the service h into buf, which then starts
+// with a QUERY_SERVICE_CONFIGW. May throw std::bad_alloc.
+scm_outcome query_config(SC_HANDLE h, std::vector<unsigned char> &buf);
 
 #endif

@@ -19,8 +19,6 @@ namespace {
 const DWORD kEnumCallBytes = 256 * 1024;
 // Bounds the paging loop should the manager never report the end.
 const int kEnumMaxCalls = 4096;
-// The documented maximum size of one service configuration.
-const DWORD kConfigBytes = 8 * 1024;
 const size_t kNoText = static_cast<size_t>(-1);
 
 // One entry while the enumeration is being read: its texts are offsets into
@@ -180,24 +178,6 @@ void scm_list_free(scm_list *l)
     delete l;
 }
 
-// Queries the configuration into buf, growing it once if the manager
-// reports it too small.
-static int query_start_type(SC_HANDLE s, std::vector<unsigned char> &buf, uint32_t *start_type)
-{
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        DWORD needed = 0;
-        auto *cfg = reinterpret_cast<QUERY_SERVICE_CONFIGW *>(buf.data());
-        if (QueryServiceConfigW(s, cfg, static_cast<DWORD>(buf.size()), &needed)) {
-            *start_type = cfg->dwStartType;
-            return 1;
-        }
-        if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || needed <= buf.size())
-            return 0;
-        buf.resize(needed);
-    }
-    return 0;
-}
-
 int scm_query_start_type(scm_manager *m, const char *name, uint32_t *start_type)
 {
     if (!m || !name || !start_type)
@@ -210,7 +190,10 @@ int scm_query_start_type(scm_manager *m, const char *name, uint32_t *start_type)
         if (!s.h)
             return 0;
         std::vector<unsigned char> config(kConfigBytes);
-        return query_start_type(s.h, config, start_type);
+        if (query_config(s.h, config).reason != SCM_OK)
+            return 0;
+        *start_type = reinterpret_cast<const QUERY_SERVICE_CONFIGW *>(config.data())->dwStartType;
+        return 1;
     } catch (const std::bad_alloc &) {
         return 0;
     }
