@@ -73,10 +73,10 @@ uint32_t action_type(const char *word, size_t len) {
 }
 
 // Reads RESET:ACTION/MS,ACTION/MS,... into r; false when malformed.
-bool parse_recovery(const char *spec, recovery_copy *r) {
+bool parse_recovery(const char *text, recovery_copy *r) {
     char *end = nullptr;
-    r->reset_seconds = (uint32_t)strtoul(spec, &end, 10);
-    if (end == spec || *end != ':') return false;
+    r->reset_seconds = (uint32_t)strtoul(text, &end, 10);
+    if (end == text || *end != ':') return false;
     for (const char *p = end + 1; *p;) {
         const char *slash = strchr(p, '/');
         if (!slash) return false;
@@ -179,10 +179,10 @@ scm_outcome scm_read_recovery(scm_service *s, scm_recovery **out) {
     *out = nullptr;
     scm_outcome r = read_part(s, "recovery", UNREADABLE_RECOVERY, scripted_refusal(SCM_LEVEL_NOT_SUPPORTED));
     if (r.reason != SCM_OK) return r;
-    const char *spec = details_of(s->svc).recovery;
+    const char *script = details_of(s->svc).recovery;
     recovery_copy *c = new recovery_copy();
     c->reset_seconds = 0;
-    if (spec && !parse_recovery(spec, c)) {
+    if (script && !parse_recovery(script, c)) {
         delete c;
         return scripted_refusal(SCM_OTHER);
     }

@@ -180,21 +180,10 @@ void scm_list_free(scm_list *l)
 
 int scm_query_start_type(scm_manager *m, const char *name, uint32_t *start_type)
 {
-    if (!m || !name || !start_type)
+    scm_service *s = scm_open_service(m, name, SCM_RIGHT_QUERY_CONFIG, nullptr);
+    if (!s)
         return 0;
-    try {
-        std::wstring wide;
-        if (!utf8_to_wide(name, wide))
-            return 0;
-        sc_owned s(OpenServiceW(m->handle.h, wide.c_str(), SERVICE_QUERY_CONFIG));
-        if (!s.h)
-            return 0;
-        std::vector<unsigned char> config(kConfigBytes);
-        if (query_config(s.h, config).reason != SCM_OK)
-            return 0;
-        *start_type = reinterpret_cast<const QUERY_SERVICE_CONFIGW *>(config.data())->dwStartType;
-        return 1;
-    } catch (const std::bad_alloc &) {
-        return 0;
-    }
+    scm_outcome read = scm_read_service_start_type(s, start_type);
+    scm_close_service(s);
+    return read.reason == SCM_OK;
 }
